@@ -1,0 +1,228 @@
+#include "config/launch_config.h"
+
+#include <cstring>
+
+#include "config/payload.h"
+#include "platform/platform.h"
+#include "support/text.h"
+
+namespace nxo::config {
+
+namespace {
+
+LaunchConfig* current_config = nullptr;
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::string WithTrailingSeparator(std::string directory) {
+  if (directory.empty() || !IsSeparator(directory.back())) directory.push_back('/');
+  return directory;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  std::string::size_type last = path.find_last_of("\\/");
+  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+}
+
+}  // namespace
+
+LaunchConfig* CurrentConfig() { return current_config; }
+void SetCurrentConfig(LaunchConfig* config) { current_config = config; }
+
+LaunchConfig::LaunchConfig(bool load) {
+  if (!load) return;
+  ConfigSource source;
+  source.executable_path = platform::ModuleFileName();
+  source.archive_length = RecordedArchiveLength();
+  source.current_directory = platform::CurrentDirectory();
+  Load(source);
+}
+
+LaunchConfig::LaunchConfig(const ConfigSource& source) { Load(source); }
+
+void LaunchConfig::Load(const ConfigSource& source) {
+  executable_path_ = source.executable_path;
+  application_directory_ = DirectoryOf(executable_path_);
+  current_directory_ = WithTrailingSeparator(source.current_directory);
+
+  // The executable is mapped only while it is read.
+  std::string embedded;
+  {
+    platform::MappedFile image;
+    if (image.Open(executable_path_)) {
+      PayloadLocation location = LocatePayload(image.Data(), image.Size(), source.archive_length);
+      if (location.valid) {
+        payload_position_ = static_cast<std::int32_t>(location.payload_position);
+        embedded = EmbeddedConfigBytes(image.Data(), location);
+      }
+    }
+  }
+
+  ReadExternalConfig();
+  if (!text_.empty()) text_ += "\r\n";
+  embedded_start_ = static_cast<std::int32_t>(text_.size());
+  AppendConfigText(embedded);
+
+  // Only the embedded block decides whether the external file counts.
+  std::string disable = FindValue("disableexternal", LookupScope::kEmbeddedOnly, ValueForm::kAnsi);
+  if (EqualsIgnoreCase(disable, "true")) {
+    text_.erase(0, static_cast<std::size_t>(embedded_start_));
+    embedded_start_ = 0;
+  }
+}
+
+void LaunchConfig::ReadExternalConfig() {
+  const std::string& path = executable_path_;
+  std::string::size_type name_start = path.find_last_of("\\/");
+  name_start = name_start == std::string::npos ? 0 : name_start + 1;
+  std::string::size_type dot = path.find_last_of('.');
+  std::string stem = (dot != std::string::npos && dot >= name_start) ? path.substr(0, dot) : path;
+  const std::string candidates[] = {path + ".cfg", path + ".config", stem + ".cfg",
+                                    stem + ".config"};
+  for (const std::string& candidate : candidates) {
+    if (!platform::Access(candidate, platform::AccessMode::kRead)) continue;
+    std::string raw;
+    if (!platform::ReadWholeFile(candidate, raw)) continue;
+    AppendConfigText(raw);
+    return;
+  }
+}
+
+std::string DecodeConfigText(const std::string& raw) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(raw[i]); };
+  if (raw.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
+    // Cut at a 0x00 byte, as the other encodings stop at their first zero,
+    // so that a stray NUL cannot hide the text that follows in the lookups.
+    std::string text = raw.substr(3);
+    std::string::size_type zero = text.find('\0');
+    if (zero != std::string::npos) text.resize(zero);
+    return text;
+  }
+  if (raw.size() >= 2 && ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF))) {
+    const bool big_endian = byte(0) == 0xFE;
+    WideString wide;
+    const std::size_t units = (raw.size() - 2) / 2;
+    for (std::size_t i = 0; i < units; ++i) {
+      unsigned lo = byte(2 + 2 * i), hi = byte(3 + 2 * i);
+      char16_t unit = static_cast<char16_t>(big_endian ? (lo << 8 | hi) : (hi << 8 | lo));
+      if (unit == 0) break;
+      wide.push_back(unit);
+    }
+    return EncodeUtf8(wide);
+  }
+  return EncodeUtf8(AnsiToWide(raw));
+}
+
+void LaunchConfig::AppendConfigText(const std::string& raw) { text_ += DecodeConfigText(raw); }
+
+void LaunchConfig::RefreshCurrentDirectory() {
+  current_directory_ = WithTrailingSeparator(platform::CurrentDirectory());
+}
+
+void LaunchConfig::SetTextForTesting(std::string text, std::int32_t embedded_start) {
+  text_ = std::move(text);
+  embedded_start_ = embedded_start;
+}
+
+// ---- Line grammar and lookups ----------------------------------------------
+
+void ScanLines(std::string_view text, std::string_view key,
+               const std::function<bool(std::string_view value)>& visit) {
+  std::string_view::size_type zero = text.find('\0');
+  if (zero != std::string_view::npos) text = text.substr(0, zero);
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = at;
+    while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
+    std::string_view line = text.substr(at, end - at);
+    // CR LF and LF CR each count as one line break.
+    if (end < text.size()) {
+      std::size_t next = end + 1;
+      if (next < text.size() && (text[next] == '\r' || text[next] == '\n') && text[next] != text[end])
+        ++next;
+      at = next;
+    } else {
+      at = end;
+    }
+
+    std::size_t i = 0;
+    while (i < line.size() && line[i] == ' ') ++i;
+    line.remove_prefix(i);
+    if (line.size() < key.size() || !StartsWithIgnoreCase(line, key)) continue;
+    if (line.size() > key.size() && IsNameByte(static_cast<unsigned char>(line[key.size()])))
+      continue;
+    std::string_view value = line.substr(key.size());
+    while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+    if (!value.empty() && value.front() == '=') {
+      value.remove_prefix(1);
+      while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+    }
+    if (!visit(value)) return;
+  }
+}
+
+namespace {
+
+std::string InForm(std::string_view value, ValueForm form) {
+  return form == ValueForm::kAnsi ? Utf8ToAnsi(value) : std::string(value);
+}
+
+}  // namespace
+
+void LaunchConfig::ForEachValue(std::string_view key, LookupScope scope, ValueForm form,
+                                const std::function<void(const std::string&)>& visitor) const {
+  std::string_view text = text_;
+  if (scope == LookupScope::kEmbeddedOnly) text.remove_prefix(static_cast<std::size_t>(embedded_start_));
+  ScanLines(text, key, [&](std::string_view value) {
+    visitor(InForm(value, form));
+    return true;
+  });
+}
+
+std::string LaunchConfig::FindValue(std::string_view key, LookupScope scope, ValueForm form) const {
+  std::string_view text = text_;
+  if (scope == LookupScope::kEmbeddedOnly) text.remove_prefix(static_cast<std::size_t>(embedded_start_));
+  std::string found;
+  ScanLines(text, key, [&](std::string_view value) {
+    found = InForm(value, form);
+    return false;
+  });
+  return found;
+}
+
+std::string LaunchConfig::FindValueWithPrefix(std::string_view key, LookupScope scope,
+                                              ValueForm form, std::string_view wanted) const {
+  bool seen = false;
+  ForEachValue(key, scope, form, [&](const std::string& value) {
+    if (value.size() >= wanted.size() && std::memcmp(value.data(), wanted.data(), wanted.size()) == 0)
+      seen = true;
+  });
+  return seen ? std::string(wanted) : std::string();
+}
+
+void LaunchConfig::CollectValues(std::string_view key, StringList& list, LookupScope scope,
+                                 ValueForm form) const {
+  const bool to_utf8 = form == ValueForm::kUtf8;
+  ForEachValue(key, scope, form,
+               [&](const std::string& value) { list.Append(ExpandValue(value, to_utf8)); });
+}
+
+std::string LaunchConfig::ResolveConfigPath(const std::string& path) const {
+  if (path.empty()) return std::string();
+  if (IsSeparator(path[0]) || (path.size() > 1 && path[1] == ':')) return path;
+  std::string below_application = application_directory_ + path;
+  if (platform::Access(below_application, platform::AccessMode::kRead)) return below_application;
+  std::string below_current = current_directory_ + path;
+  if (platform::Access(below_current, platform::AccessMode::kRead)) return below_current;
+  return below_application;
+}
+
+const std::string& LaunchConfig::VmSetting() const {
+  if (vm_setting_.empty()) {
+    vm_setting_ = ExpandValue(FindValue("vm", LookupScope::kWholeText, ValueForm::kAnsi), false);
+    if (vm_setting_.empty()) vm_setting_ = "-";
+  }
+  return vm_setting_;
+}
+
+}  // namespace nxo::config

@@ -1,0 +1,90 @@
+// The launcher's one configuration: the external file's text and the
+// payload's configuration block, as one UTF-8 text, plus the path context
+// that lookups, expansion and path resolution need.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "support/string_list.h"
+
+namespace nxo::config {
+
+enum class LookupScope { kWholeText, kEmbeddedOnly };
+enum class ValueForm { kUtf8, kAnsi };
+
+// Where a configuration comes from; the running executable unless a caller
+// (a test, a tool) names another image.
+struct ConfigSource {
+  std::string executable_path;
+  std::uint32_t archive_length = 0;
+  std::string current_directory;
+};
+
+class LaunchConfig {
+ public:
+  // With |load| the running executable's payload and its external
+  // configuration file are read.
+  explicit LaunchConfig(bool load);
+  LaunchConfig(const ConfigSource& source);
+
+  void RefreshCurrentDirectory();
+
+  const std::string& Text() const { return text_; }
+  std::int32_t EmbeddedStart() const { return embedded_start_; }
+  std::string ExecutablePath() const { return executable_path_; }
+  std::string ApplicationDirectory() const { return application_directory_; }
+  const std::string& CurrentDirectory() const { return current_directory_; }
+  std::int32_t PayloadPosition() const { return payload_position_; }
+
+  // ---- Lookups ----
+  std::string FindValue(std::string_view key, LookupScope scope, ValueForm form) const;
+  void ForEachValue(std::string_view key, LookupScope scope, ValueForm form,
+                    const std::function<void(const std::string&)>& visitor) const;
+  std::string FindValueWithPrefix(std::string_view key, LookupScope scope, ValueForm form,
+                                  std::string_view wanted) const;
+  // Every value of |key|, expanded: plainly for kAnsi, converting to UTF-8
+  // for kUtf8.
+  void CollectValues(std::string_view key, StringList& list, LookupScope scope,
+                     ValueForm form) const;
+
+  // ---- Expansion and paths ----
+  std::string ExpandValue(std::string_view text, bool to_utf8) const;
+  std::string ResolveConfigPath(const std::string& path) const;
+
+  // The expanded "vm" value, "-" when it is empty; read once.
+  const std::string& VmSetting() const;
+
+  // Used by tests and tools: replaces the text directly.
+  void SetTextForTesting(std::string text, std::int32_t embedded_start);
+
+ private:
+  void Load(const ConfigSource& source);
+  void ReadExternalConfig();
+  void AppendConfigText(const std::string& raw);
+
+  std::string text_;
+  std::int32_t embedded_start_ = 0;
+  std::string executable_path_;
+  std::string application_directory_;
+  std::string current_directory_;
+  mutable std::string vm_setting_;
+  std::int32_t payload_position_ = 0;
+};
+
+// Decodes one source text (BOM UTF-8, UTF-16 LE/BE with mark, or ANSI) into
+// UTF-8, cut at its first 0x00 byte or zero unit.
+std::string DecodeConfigText(const std::string& raw);
+
+// The line grammar: calls |visit| with the value of every line that carries
+// |key|, in text order, until it returns false.
+void ScanLines(std::string_view text, std::string_view key,
+               const std::function<bool(std::string_view value)>& visit);
+
+// Process-wide current configuration, published by start-up.
+LaunchConfig* CurrentConfig();
+void SetCurrentConfig(LaunchConfig* config);
+
+}  // namespace nxo::config

@@ -1,0 +1,56 @@
+// Where the payload sits in an executable file.
+//
+// File layout, from the end of the program image:
+//   configuration block (L bytes) | L (4 bytes, LE) | digest (16 bytes) |
+//   archive (A bytes, ends with the ZIP end record) | tail (T bytes)
+// A is not in the file: the packager stores it in the PayloadRecord inside the
+// program's initialised data.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace nxo::config {
+
+// The record the packager patches, found in the stub by its magic. Keep it in
+// sync with tools/ and docs/file-format.md.
+struct PayloadRecord {
+  unsigned char magic[16];
+  std::uint32_t archive_length;  // A; 0 means "no payload"
+  std::uint32_t flags;           // kFlagVerifyIntegrity
+};
+static_assert(sizeof(PayloadRecord) == 24);
+
+inline constexpr std::uint32_t kFlagVerifyIntegrity = 1;
+inline constexpr std::uint32_t kDigestSize = 16;
+inline constexpr std::uint32_t kEndRecordSize = 22;
+
+// The record of this executable.
+std::uint32_t RecordedArchiveLength();
+std::uint32_t RecordedFlags();
+
+// Positions derived from a file's bytes and an archive length. Every field is
+// checked to lie inside the file; |valid| is false otherwise.
+struct PayloadLocation {
+  bool valid = false;
+  std::uint32_t file_size = 0;        // F
+  std::uint32_t tail_length = 0;      // T
+  std::uint32_t archive_start = 0;    // F - T - A
+  std::uint32_t payload_position = 0; // P = F - T - A - 16, start of the digest
+  std::uint32_t config_length = 0;    // L
+  std::uint32_t config_start = 0;     // P - 4 - L
+};
+
+// Scans backwards for the end-of-central-directory signature over the window
+// the reader uses: max(F / 100, 51,200) bytes plus the record. Returns T, or 0
+// when there is no signature in the window.
+std::uint32_t FindTailLength(const unsigned char* data, std::uint64_t size);
+
+PayloadLocation LocatePayload(const unsigned char* data, std::uint64_t size,
+                              std::uint32_t archive_length);
+
+// The configuration block's bytes up to its first 0x00, or empty when the
+// location is not valid.
+std::string EmbeddedConfigBytes(const unsigned char* data, const PayloadLocation& location);
+
+}  // namespace nxo::config

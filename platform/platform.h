@@ -1,0 +1,134 @@
+// The one seam between the launcher and the operating system.
+//
+// Core code calls only what is declared here; platform/win32 and
+// platform/posix each implement every function under the same name. Text is
+// narrow: the ANSI code page on Windows, the C locale's encoding elsewhere.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace nxo::platform {
+
+// ---- Files --------------------------------------------------------------
+
+// A whole file mapped read-only. The mapping is released with the object.
+class MappedFile {
+ public:
+  MappedFile() = default;
+  ~MappedFile();
+  MappedFile(MappedFile&& other) noexcept;
+  MappedFile& operator=(MappedFile&& other) noexcept;
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  // Opens |path| for reading (sharing read and write) and maps all of it.
+  // An empty file maps to no bytes and still succeeds.
+  bool Open(const std::string& path);
+  void Close();
+
+  const unsigned char* Data() const { return data_; }
+  std::uint64_t Size() const { return size_; }
+
+ private:
+  const unsigned char* data_ = nullptr;
+  std::uint64_t size_ = 0;
+  void* mapping_ = nullptr;  // platform-specific bookkeeping
+};
+
+// Reads a whole file (opened sharing read and write). False when it cannot be
+// opened or read.
+bool ReadWholeFile(const std::string& path, std::string& contents);
+
+enum class AccessMode { kExists = 0, kRead = 4 };
+
+// The C runtime's access test.
+bool Access(const std::string& path, AccessMode mode);
+
+// The running executable's full path (the module file name).
+std::string ModuleFileName();
+
+struct DirectoryEntry {
+  std::string name;
+  bool is_directory = false;
+};
+
+// Lists the entries that match |pattern|: a directory part followed by a last
+// component that may hold "*" and "?". Entries come in the platform's listing
+// order, "." and ".." included where the platform lists them. |visit| returns
+// false to stop. Returns false when nothing could be listed.
+bool ListDirectory(const std::string& pattern,
+                   const std::function<bool(const DirectoryEntry&)>& visit);
+
+// Matching of one file-name component against a "*"/"?" pattern, as the
+// platform's file system does it (case-insensitive on Windows).
+bool MatchFileName(const std::string& pattern, const std::string& name);
+
+// ---- Environment ----------------------------------------------------------
+
+std::optional<std::string> GetEnvironment(const std::string& name);
+
+// Puts "NAME=value" into the environment as the C runtime's _putenv does: the
+// runtime's copy and the process environment both change, and "NAME=" removes
+// the variable.
+bool PutEnvironment(const std::string& assignment);
+
+// ---- Registry -----------------------------------------------------------
+
+enum class RegistryRoot { kClassesRoot, kCurrentUser, kLocalMachine, kUsers, kCurrentConfig };
+
+// Registry value types, with the numbers Windows gives them.
+inline constexpr std::uint32_t kRegSz = 1;
+inline constexpr std::uint32_t kRegExpandSz = 2;
+inline constexpr std::uint32_t kRegBinary = 3;
+inline constexpr std::uint32_t kRegDword = 4;
+inline constexpr std::uint32_t kRegDwordBigEndian = 5;
+
+struct RegistryValue {
+  std::uint32_t type = 0;
+  std::vector<unsigned char> data;
+};
+
+// Whether the platform has a registry at all.
+bool HasRegistry();
+
+// Reads one value ("" names the key's default value) with read access. False
+// when the key cannot be opened or the value cannot be read, and always on
+// platforms without a registry.
+bool ReadRegistryValue(RegistryRoot root, const std::string& subkey, const std::string& value_name,
+                       RegistryValue& value);
+
+// ---- Directories and paths ----------------------------------------------
+
+// The process's current directory (up to 260 bytes on Windows).
+std::string CurrentDirectory();
+bool SetCurrentDirectory(const std::string& path);
+
+// Makes |path| a full path (GetFullPathNameA on Windows). Returns the length
+// the system reports: the length written when it fits below |capacity|, the
+// size needed otherwise, 0 on failure.
+std::uint32_t FullPathName(const std::string& path, std::uint32_t capacity, std::string& full);
+
+// The platform's separator between class-path entries.
+char PathListSeparator();
+
+// ---- Libraries ----------------------------------------------------------
+
+using LibraryHandle = void*;
+
+LibraryHandle LoadSharedLibrary(const std::string& path);
+void* FindSymbol(LibraryHandle library, const char* name);
+void FreeSharedLibrary(LibraryHandle library);
+
+// The system's text for the last library or system error, with "%1"
+// replaced by |insert|; empty when the system has none.
+std::string LastErrorText(const std::string& insert);
+
+// Adds SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX to the error mode;
+// nothing where there are no such dialogs.
+void SuppressErrorDialogs();
+
+}  // namespace nxo::platform

@@ -1,0 +1,237 @@
+// POSIX implementation of the platform seam (Linux).
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <limits.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace nxo::platform {
+
+// ---- Files --------------------------------------------------------------
+
+MappedFile::~MappedFile() { Close(); }
+
+MappedFile::MappedFile(MappedFile&& other) noexcept
+    : data_(other.data_), size_(other.size_), mapping_(other.mapping_) {
+  other.data_ = nullptr;
+  other.size_ = 0;
+  other.mapping_ = nullptr;
+}
+
+MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    data_ = other.data_;
+    size_ = other.size_;
+    mapping_ = other.mapping_;
+    other.data_ = nullptr;
+    other.size_ = 0;
+    other.mapping_ = nullptr;
+  }
+  return *this;
+}
+
+bool MappedFile::Open(const std::string& path) {
+  Close();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  if (info.st_size == 0) {
+    ::close(fd);
+    return true;
+  }
+  void* view = ::mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  ::close(fd);
+  if (view == MAP_FAILED) return false;
+  data_ = static_cast<const unsigned char*>(view);
+  size_ = static_cast<std::uint64_t>(info.st_size);
+  mapping_ = view;
+  return true;
+}
+
+void MappedFile::Close() {
+  if (mapping_ != nullptr) ::munmap(mapping_, static_cast<size_t>(size_));
+  data_ = nullptr;
+  size_ = 0;
+  mapping_ = nullptr;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& contents) {
+  contents.clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  char chunk[65536];
+  for (;;) {
+    ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return false;
+    }
+    if (got == 0) break;
+    contents.append(chunk, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return true;
+}
+
+bool Access(const std::string& path, AccessMode mode) {
+  return ::access(path.c_str(), mode == AccessMode::kRead ? R_OK : F_OK) == 0;
+}
+
+std::string ModuleFileName() {
+  char buffer[PATH_MAX];
+  ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0) return std::string();
+  return std::string(buffer, static_cast<size_t>(length));
+}
+
+bool MatchFileName(const std::string& pattern, const std::string& name) {
+  return ::fnmatch(pattern.c_str(), name.c_str(), FNM_PERIOD) == 0;
+}
+
+bool ListDirectory(const std::string& pattern,
+                   const std::function<bool(const DirectoryEntry&)>& visit) {
+  std::string::size_type slash = pattern.find_last_of('/');
+  std::string directory = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
+  std::string name_pattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+  DIR* dir = ::opendir(directory.c_str());
+  if (dir == nullptr) return false;
+  bool listed = false;
+  while (struct dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    // "*" lists hidden entries too, as the Windows listing does.
+    if (!(name_pattern == "*" || MatchFileName(name_pattern, name))) continue;
+    DirectoryEntry item;
+    item.name = name;
+    struct stat info;
+    std::string full = directory + name;
+    item.is_directory = ::stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    listed = true;
+    if (!visit(item)) break;
+  }
+  ::closedir(dir);
+  return listed;
+}
+
+// ---- Environment ----------------------------------------------------------
+
+std::optional<std::string> GetEnvironment(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+bool PutEnvironment(const std::string& assignment) {
+  std::string::size_type equals = assignment.find('=');
+  if (equals == std::string::npos || equals == 0) return false;
+  std::string name = assignment.substr(0, equals);
+  std::string value = assignment.substr(equals + 1);
+  if (value.empty()) return ::unsetenv(name.c_str()) == 0;
+  return ::setenv(name.c_str(), value.c_str(), 1) == 0;
+}
+
+// ---- Registry -----------------------------------------------------------
+
+bool HasRegistry() { return false; }
+
+bool ReadRegistryValue(RegistryRoot, const std::string&, const std::string&, RegistryValue&) {
+  return false;  // no registry here
+}
+
+// ---- Directories and paths ----------------------------------------------
+
+std::string CurrentDirectory() {
+  char buffer[PATH_MAX];
+  if (::getcwd(buffer, sizeof buffer) == nullptr) return std::string();
+  return buffer;
+}
+
+bool SetCurrentDirectory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+
+namespace {
+
+// Lexical normalisation, like GetFullPathNameA: the path need not exist.
+std::string NormalizeAbsolute(const std::string& path) {
+  std::vector<std::string> parts;
+  std::string::size_type start = 0;
+  while (start <= path.size()) {
+    std::string::size_type end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string out;
+  for (const std::string& part : parts) out += "/" + part;
+  if (out.empty() || (!path.empty() && path.back() == '/' && out != "/")) out += "/";
+  return out;
+}
+
+}  // namespace
+
+std::uint32_t FullPathName(const std::string& path, std::uint32_t capacity, std::string& full) {
+  if (path.empty()) return 0;
+  std::string absolute = path[0] == '/' ? path : CurrentDirectory() + "/" + path;
+  std::string normal = NormalizeAbsolute(absolute);
+  if (normal.size() >= capacity) return static_cast<std::uint32_t>(normal.size() + 1);
+  full = normal;
+  return static_cast<std::uint32_t>(normal.size());
+}
+
+char PathListSeparator() { return ':'; }
+
+// ---- Libraries ----------------------------------------------------------
+
+namespace {
+thread_local std::string last_library_error;
+}
+
+LibraryHandle LoadSharedLibrary(const std::string& path) {
+  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+  if (handle == nullptr) {
+    const char* error = ::dlerror();
+    last_library_error = error != nullptr ? error : "";
+  }
+  return handle;
+}
+
+void* FindSymbol(LibraryHandle library, const char* name) { return ::dlsym(library, name); }
+
+void FreeSharedLibrary(LibraryHandle library) {
+  if (library != nullptr) ::dlclose(library);
+}
+
+std::string LastErrorText(const std::string& insert) {
+  std::string text = last_library_error;
+  for (std::string::size_type at = text.find("%1"); at != std::string::npos;
+       at = text.find("%1", at + insert.size()))
+    text.replace(at, 2, insert);
+  return text;
+}
+
+void SuppressErrorDialogs() {}
+
+}  // namespace nxo::platform

@@ -1,0 +1,247 @@
+// Win32 implementation of the platform seam.
+#include <windows.h>
+#include <io.h>
+#include <stdlib.h>
+
+#include <cctype>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace nxo::platform {
+
+// ---- Files --------------------------------------------------------------
+
+namespace {
+
+HANDLE OpenForReading(const std::string& path) {
+  return ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+MappedFile::~MappedFile() { Close(); }
+
+MappedFile::MappedFile(MappedFile&& other) noexcept
+    : data_(other.data_), size_(other.size_), mapping_(other.mapping_) {
+  other.data_ = nullptr;
+  other.size_ = 0;
+  other.mapping_ = nullptr;
+}
+
+MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    data_ = other.data_;
+    size_ = other.size_;
+    mapping_ = other.mapping_;
+    other.data_ = nullptr;
+    other.size_ = 0;
+    other.mapping_ = nullptr;
+  }
+  return *this;
+}
+
+bool MappedFile::Open(const std::string& path) {
+  Close();
+  HANDLE file = OpenForReading(path);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(file, &size)) {
+    ::CloseHandle(file);
+    return false;
+  }
+  if (size.QuadPart == 0) {
+    ::CloseHandle(file);
+    return true;
+  }
+  HANDLE mapping = ::CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  ::CloseHandle(file);
+  if (mapping == nullptr) return false;
+  void* view = ::MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  ::CloseHandle(mapping);
+  if (view == nullptr) return false;
+  data_ = static_cast<const unsigned char*>(view);
+  size_ = static_cast<std::uint64_t>(size.QuadPart);
+  mapping_ = view;
+  return true;
+}
+
+void MappedFile::Close() {
+  if (mapping_ != nullptr) ::UnmapViewOfFile(mapping_);
+  data_ = nullptr;
+  size_ = 0;
+  mapping_ = nullptr;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& contents) {
+  contents.clear();
+  HANDLE file = OpenForReading(path);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  char chunk[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(file, chunk, sizeof chunk, &got, nullptr)) {
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    contents.append(chunk, got);
+  }
+  ::CloseHandle(file);
+  return ok;
+}
+
+bool Access(const std::string& path, AccessMode mode) {
+  return ::_access(path.c_str(), static_cast<int>(mode)) == 0;
+}
+
+std::string ModuleFileName() {
+  char buffer[MAX_PATH];
+  DWORD length = ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::string();
+  return std::string(buffer, length);
+}
+
+bool MatchFileName(const std::string& pattern, const std::string& name) {
+  // Case-insensitive "*" and "?" matching, backtracking on the last "*".
+  auto same = [](char a, char b) {
+    return ::toupper(static_cast<unsigned char>(a)) == ::toupper(static_cast<unsigned char>(b));
+  };
+  std::size_t p = 0, n = 0, star = std::string::npos, resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && same(pattern[p], name[n])))) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (star != std::string::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool ListDirectory(const std::string& pattern,
+                   const std::function<bool(const DirectoryEntry&)>& visit) {
+  struct _finddata_t data;
+  intptr_t search = ::_findfirst(pattern.c_str(), &data);
+  if (search == -1) return false;
+  do {
+    DirectoryEntry entry;
+    entry.name = data.name;
+    entry.is_directory = (data.attrib & _A_SUBDIR) != 0;
+    if (!visit(entry)) break;
+  } while (::_findnext(search, &data) == 0);
+  ::_findclose(search);
+  return true;
+}
+
+// ---- Environment ----------------------------------------------------------
+
+std::optional<std::string> GetEnvironment(const std::string& name) {
+  const char* value = ::getenv(name.c_str());
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+bool PutEnvironment(const std::string& assignment) { return ::_putenv(assignment.c_str()) == 0; }
+
+// ---- Registry -----------------------------------------------------------
+
+namespace {
+
+HKEY RootKey(RegistryRoot root) {
+  switch (root) {
+    case RegistryRoot::kClassesRoot: return HKEY_CLASSES_ROOT;
+    case RegistryRoot::kCurrentUser: return HKEY_CURRENT_USER;
+    case RegistryRoot::kLocalMachine: return HKEY_LOCAL_MACHINE;
+    case RegistryRoot::kUsers: return HKEY_USERS;
+    case RegistryRoot::kCurrentConfig: return HKEY_CURRENT_CONFIG;
+  }
+  return HKEY_LOCAL_MACHINE;
+}
+
+}  // namespace
+
+bool HasRegistry() { return true; }
+
+bool ReadRegistryValue(RegistryRoot root, const std::string& subkey, const std::string& value_name,
+                       RegistryValue& value) {
+  HKEY key;
+  if (::RegOpenKeyExA(RootKey(root), subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return false;
+  const char* name = value_name.empty() ? nullptr : value_name.c_str();
+  DWORD type = 0, size = 0;
+  bool ok = ::RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+  if (ok) {
+    value.type = type;
+    value.data.assign(size, 0);
+    ok = ::RegQueryValueExA(key, name, nullptr, &type, value.data.data(), &size) == ERROR_SUCCESS;
+    if (ok) value.data.resize(size);
+  }
+  ::RegCloseKey(key);
+  return ok;
+}
+
+// ---- Directories and paths ----------------------------------------------
+
+std::string CurrentDirectory() {
+  char buffer[MAX_PATH];
+  DWORD length = ::GetCurrentDirectoryA(MAX_PATH, buffer);
+  if (length == 0 || length >= MAX_PATH) return std::string();
+  return std::string(buffer, length);
+}
+
+bool SetCurrentDirectory(const std::string& path) {
+  return ::SetCurrentDirectoryA(path.c_str()) != 0;
+}
+
+std::uint32_t FullPathName(const std::string& path, std::uint32_t capacity, std::string& full) {
+  std::string buffer(capacity, '\0');
+  DWORD length = ::GetFullPathNameA(path.c_str(), capacity, buffer.data(), nullptr);
+  if (length > 0 && length < capacity) full.assign(buffer.data(), length);
+  return length;
+}
+
+char PathListSeparator() { return ';'; }
+
+// ---- Libraries ----------------------------------------------------------
+
+LibraryHandle LoadSharedLibrary(const std::string& path) { return ::LoadLibraryA(path.c_str()); }
+
+void* FindSymbol(LibraryHandle library, const char* name) {
+  return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void FreeSharedLibrary(LibraryHandle library) {
+  if (library != nullptr) ::FreeLibrary(static_cast<HMODULE>(library));
+}
+
+std::string LastErrorText(const std::string& insert) {
+  DWORD code = ::GetLastError();
+  char* message = nullptr;
+  DWORD length = ::FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0x400, reinterpret_cast<LPSTR>(&message), 0, nullptr);
+  std::string text = length > 0 && message != nullptr ? std::string(message, length) : "";
+  if (message != nullptr) ::LocalFree(message);
+  for (std::string::size_type at = text.find("%1"); at != std::string::npos;
+       at = text.find("%1", at + insert.size()))
+    text.replace(at, 2, insert);
+  return text;
+}
+
+void SuppressErrorDialogs() {
+  UINT mode = ::SetErrorMode(0);
+  ::SetErrorMode(mode | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+}  // namespace nxo::platform

@@ -1,0 +1,162 @@
+#include "support/text.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+namespace nxo {
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && StartsWithIgnoreCase(a, b);
+}
+
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(text[i]);
+    unsigned char y = static_cast<unsigned char>(prefix[i]);
+    if (x != y && std::toupper(x) != std::toupper(y)) return false;
+  }
+  return true;
+}
+
+bool IsNameByte(unsigned char byte) { return byte == '_' || std::isalnum(byte); }
+
+bool HasHighByte(std::string_view text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return true;
+  return false;
+}
+
+std::string EncodeUtf8(std::u16string_view wide) {
+  std::string out;
+  out.reserve(wide.size());
+  for (char16_t unit : wide) {
+    if (unit < 0x80) {
+      out.push_back(static_cast<char>(unit));
+    } else if (unit < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (unit >> 6)));
+      out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xE0 | (unit >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+    }
+  }
+  return out;
+}
+
+namespace {
+
+bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+}  // namespace
+
+WideString DecodeUtf8(std::string_view utf8) {
+  WideString out;
+  std::size_t i = 0;
+  const std::size_t n = utf8.size();
+  while (i < n) {
+    unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    std::size_t length;
+    char16_t unit;
+    if (lead < 0x80) {
+      length = 1;
+      unit = lead;
+    } else if (lead >= 0xC0 && lead < 0xE0) {
+      length = 2;
+      unit = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead < 0xF0) {
+      length = 3;
+      unit = lead & 0x0F;
+    } else {
+      // A stray continuation byte or a lead of 0xF0 and above.
+      out.push_back(u'?');
+      ++i;
+      continue;
+    }
+    if (i + length > n) break;  // a sequence cut off by the end of the input
+    std::size_t k = 1;
+    for (; k < length; ++k) {
+      unsigned char next = static_cast<unsigned char>(utf8[i + k]);
+      if (!IsContinuation(next)) break;
+      unit = static_cast<char16_t>((unit << 6) | (next & 0x3F));
+    }
+    if (k < length) {
+      // Cut short: one "?" for the sequence; the offending byte starts anew.
+      out.push_back(u'?');
+      i += k;
+      continue;
+    }
+    out.push_back(unit);
+    i += length;
+  }
+  std::size_t zero = out.find(u'\0');
+  if (zero != WideString::npos) out.resize(zero);
+  return out;
+}
+
+WideString AnsiToWide(std::string_view ansi) {
+  WideString out;
+  std::mbstate_t state{};
+  std::size_t i = 0;
+  while (i < ansi.size() && ansi[i] != '\0') {
+    wchar_t wc = 0;
+    std::size_t used = std::mbrtowc(&wc, ansi.data() + i, ansi.size() - i, &state);
+    if (used == static_cast<std::size_t>(-1) || used == static_cast<std::size_t>(-2) || used == 0) {
+      out.push_back(u'?');
+      state = std::mbstate_t{};
+      ++i;
+      continue;
+    }
+    unsigned long code = static_cast<unsigned long>(wc);
+    if (code > 0xFFFF) {
+      // Only where wchar_t is 32 bits wide: keep the 16-bit convention.
+      code -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(code));
+    }
+    i += used;
+  }
+  return out;
+}
+
+std::string WideToAnsi(std::u16string_view wide) {
+  std::string out;
+  std::mbstate_t state{};
+  char buffer[MB_LEN_MAX > 8 ? MB_LEN_MAX : 8];
+  for (std::size_t i = 0; i < wide.size() && wide[i] != 0; ++i) {
+    unsigned long code = wide[i];
+    if (sizeof(wchar_t) > 2 && code >= 0xD800 && code < 0xDC00 && i + 1 < wide.size() &&
+        wide[i + 1] >= 0xDC00 && wide[i + 1] < 0xE000) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+      ++i;
+    }
+    std::size_t written = std::wcrtomb(buffer, static_cast<wchar_t>(code), &state);
+    if (written == static_cast<std::size_t>(-1)) {
+      out.push_back('?');
+      state = std::mbstate_t{};
+      continue;
+    }
+    out.append(buffer, written);
+  }
+  std::size_t zero = out.find('\0');
+  if (zero != std::string::npos) out.resize(zero);
+  return out;
+}
+
+std::string Utf8ToAnsi(std::string_view text) {
+  if (!HasHighByte(text)) return std::string(text);
+  return WideToAnsi(DecodeUtf8(text));
+}
+
+std::string AnsiToUtf8(std::string_view text) {
+  if (!HasHighByte(text)) return std::string(text);
+  return EncodeUtf8(AnsiToWide(text));
+}
+
+}  // namespace nxo

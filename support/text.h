@@ -1,0 +1,50 @@
+// Text helpers shared by every subsystem: keyword comparisons and the coders
+// between the configuration's UTF-8, 16-bit wide text and the ANSI code page
+// of the C runtime's locale.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace nxo {
+
+// Wide text as the launcher uses it: 16-bit units, like Java strings and the
+// Windows wide API, on every platform.
+using WideString = std::u16string;
+
+// Keyword comparison ("true", "auto", "custom"...): equal length, and each byte
+// pair equal or equal after the C runtime's upper-case mapping.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+// The first |prefix.size()| bytes of |text| equal |prefix|, ignoring case.
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix);
+
+// A byte that may continue a configuration key or a reference name: "_" or a
+// letter or digit by the C runtime's classification for the current locale.
+bool IsNameByte(unsigned char byte);
+
+// UTF-8 encoder: every 16-bit unit on its own, in one to three bytes. Surrogate
+// units are not paired, so text survives a round trip unit by unit.
+std::string EncodeUtf8(std::u16string_view wide);
+
+// UTF-8 decoder for one-, two- and three-byte sequences. Malformed input gives
+// "?"; the result ends at its first zero unit.
+WideString DecodeUtf8(std::string_view utf8);
+
+// ANSI (the C runtime's locale) to wide, stopping at the first 0x00 byte.
+// Bytes the locale cannot convert become "?".
+WideString AnsiToWide(std::string_view ansi);
+
+// Wide to ANSI, stopping at the first zero unit. Units the locale cannot
+// represent become "?".
+std::string WideToAnsi(std::u16string_view wide);
+
+// UTF-8 to ANSI when |text| holds a byte of 0x80 or above; unchanged otherwise.
+std::string Utf8ToAnsi(std::string_view text);
+
+// ANSI to UTF-8 when |text| holds a byte of 0x80 or above; unchanged otherwise.
+std::string AnsiToUtf8(std::string_view text);
+
+bool HasHighByte(std::string_view text);
+
+}  // namespace nxo

@@ -1,0 +1,103 @@
+#include "config/payload.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "tests/test_util.h"
+
+namespace nxo::config {
+namespace {
+
+const char kEndRecord[22] = {'P', 'K', 5, 6};
+
+// image | config block | L | digest | archive (ending in an end record) | tail
+std::vector<unsigned char> BuildImage(std::size_t image_size, const std::string& config_block,
+                                      std::size_t archive_size, const std::string& tail = "") {
+  std::string bytes(image_size, 'I');
+  bytes += config_block;
+  bytes += test::Le32(static_cast<std::uint32_t>(config_block.size()));
+  bytes += std::string(kDigestSize, 'D');
+  std::string archive(archive_size - sizeof kEndRecord, 'Z');
+  archive.append(kEndRecord, sizeof kEndRecord);
+  bytes += archive;
+  bytes += tail;
+  return std::vector<unsigned char>(bytes.begin(), bytes.end());
+}
+
+TEST(LocatePayload, FindsTheDocumentedExampleLayout) {
+  // Image ends at 0xE3000; a 150-byte block; a 25,463,823-byte archive.
+  std::string block = "\xEF\xBB\xBFmainclass app.Main\r\n";
+  block += std::string(150 - block.size() - 1, 'x');
+  block.push_back('\0');
+  ASSERT_EQ(block.size(), 150u);
+  std::vector<unsigned char> file = BuildImage(0xE3000, block, 25463823);
+
+  PayloadLocation at = LocatePayload(file.data(), file.size(), 25463823);
+  ASSERT_TRUE(at.valid);
+  EXPECT_EQ(at.tail_length, 0u);
+  EXPECT_EQ(at.payload_position, 0xE309Au);
+  EXPECT_EQ(at.config_length, 150u);
+  EXPECT_EQ(at.config_start, 0xE3000u);
+  EXPECT_EQ(at.archive_start, 0xE30AAu);
+  EXPECT_EQ(EmbeddedConfigBytes(file.data(), at), block.substr(0, 149));
+}
+
+TEST(LocatePayload, AnArchiveCommentMovesEverythingTowardsTheStart) {
+  const std::string block = std::string("k v\r\n", 5) + '\0';
+  std::vector<unsigned char> plain = BuildImage(1000, block, 500);
+  std::vector<unsigned char> commented = BuildImage(990, block, 500, "0123456789");
+  ASSERT_EQ(plain.size(), commented.size());
+  PayloadLocation a = LocatePayload(plain.data(), plain.size(), 500);
+  PayloadLocation b = LocatePayload(commented.data(), commented.size(), 500);
+  ASSERT_TRUE(a.valid && b.valid);
+  EXPECT_EQ(b.tail_length, 10u);
+  EXPECT_EQ(a.payload_position - b.payload_position, 10u);
+  EXPECT_EQ(EmbeddedConfigBytes(commented.data(), b), "k v\r\n");
+}
+
+TEST(LocatePayload, TailsBeyondTheScanWindowAreNotSeen) {
+  // The window is max(F / 100, 51,200) bytes above the end record's size.
+  std::vector<unsigned char> file = BuildImage(100, std::string(1, '\0'), 100, std::string(60000, 'T'));
+  EXPECT_EQ(FindTailLength(file.data(), file.size()), 0u);
+  std::vector<unsigned char> near = BuildImage(100, std::string(1, '\0'), 100, std::string(51200, 'T'));
+  EXPECT_EQ(FindTailLength(near.data(), near.size()), 51200u);
+}
+
+TEST(LocatePayload, RejectsEveryPositionOutsideTheFile) {
+  std::vector<unsigned char> good = BuildImage(64, std::string("a b\r\n") + '\0', 100);
+  struct Case {
+    const char* what;
+    std::vector<unsigned char> bytes;
+    std::uint32_t archive_length;
+  } cases[] = {
+      {"no payload recorded", good, 0},
+      {"archive longer than the file", good, static_cast<std::uint32_t>(good.size())},
+      {"archive length near 2^32", good, 0xFFFFFFF0u},
+      {"file smaller than a trailer", std::vector<unsigned char>(10, 0), 1},
+      {"empty file", {}, 5},
+  };
+  for (const Case& c : cases) {
+    EXPECT_FALSE(LocatePayload(c.bytes.data(), c.bytes.size(), c.archive_length).valid) << c.what;
+  }
+
+  // A length field that points before the start of the file.
+  std::vector<unsigned char> bad_length = good;
+  std::size_t length_at = bad_length.size() - 100 - kDigestSize - 4;
+  std::memcpy(&bad_length[length_at], "\xFF\xFF\xFF\x7F", 4);
+  EXPECT_FALSE(LocatePayload(bad_length.data(), bad_length.size(), 100).valid);
+  std::string exact = test::Le32(static_cast<std::uint32_t>(length_at));
+  std::memcpy(&bad_length[length_at], exact.data(), 4);
+  EXPECT_TRUE(LocatePayload(bad_length.data(), bad_length.size(), 100).valid);
+}
+
+TEST(LocatePayload, TheEmbeddedCopyStopsAtTheFirstZero) {
+  std::vector<unsigned char> file = BuildImage(8, std::string("a 1\r\n\0b 2\r\n", 11), 50);
+  PayloadLocation at = LocatePayload(file.data(), file.size(), 50);
+  ASSERT_TRUE(at.valid);
+  EXPECT_EQ(EmbeddedConfigBytes(file.data(), at), "a 1\r\n");
+}
+
+}  // namespace
+}  // namespace nxo::config
