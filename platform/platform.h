@@ -105,7 +105,7 @@ bool ReadRegistryValue(RegistryRoot root, const std::string& subkey, const std::
 
 // The process's current directory (up to 260 bytes on Windows).
 std::string CurrentDirectory();
-bool SetCurrentDirectory(const std::string& path);
+bool ChangeCurrentDirectory(const std::string& path);
 
 // Makes |path| a full path (GetFullPathNameA on Windows). Returns the length
 // the system reports: the length written when it fits below |capacity|, the

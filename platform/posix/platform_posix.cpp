@@ -165,7 +165,7 @@ std::string CurrentDirectory() {
   return buffer;
 }
 
-bool SetCurrentDirectory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+bool ChangeCurrentDirectory(const std::string& path) { return ::chdir(path.c_str()) == 0; }
 
 namespace {
 

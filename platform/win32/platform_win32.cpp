@@ -200,7 +200,7 @@ std::string CurrentDirectory() {
   return std::string(buffer, length);
 }
 
-bool SetCurrentDirectory(const std::string& path) {
+bool ChangeCurrentDirectory(const std::string& path) {
   return ::SetCurrentDirectoryA(path.c_str()) != 0;
 }
 

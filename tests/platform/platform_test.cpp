@@ -75,13 +75,13 @@ TEST(Environment, PutsAndRemovesVariables) {
 TEST(Paths, FullPathNamesAndTheCurrentDirectory) {
   test::TempDir dir;
   std::string before = CurrentDirectory();
-  ASSERT_TRUE(SetCurrentDirectory(dir.Path().string()));
+  ASSERT_TRUE(ChangeCurrentDirectory(dir.Path().string()));
   std::string full;
   std::uint32_t length = FullPathName("x/../y", 260, full);
   EXPECT_EQ(length, full.size());
   EXPECT_EQ(std::filesystem::path(full), dir.Path() / "y");
   EXPECT_GE(FullPathName(std::string(300, 'a'), 260, full), 260u);
-  ASSERT_TRUE(SetCurrentDirectory(before));
+  ASSERT_TRUE(ChangeCurrentDirectory(before));
   EXPECT_FALSE(ModuleFileName().empty());
   EXPECT_TRUE(Access(ModuleFileName(), AccessMode::kRead));
 }
