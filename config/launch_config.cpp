@@ -220,7 +220,9 @@ std::string LaunchConfig::ResolveConfigPath(const std::string& path) const {
 const std::string& LaunchConfig::VmSetting() const {
   if (vm_setting_.empty()) {
     vm_setting_ = ExpandValue(FindValue("vm", LookupScope::kWholeText, ValueForm::kAnsi), false);
-    if (vm_setting_.empty()) vm_setting_ = "-";
+    // assign(1, ...) rather than = "-": GCC 12 -O3 reports a false -Wrestrict
+    // on assigning a literal here (GCC bug 105329).
+    if (vm_setting_.empty()) vm_setting_.assign(1, '-');
   }
   return vm_setting_;
 }
