@@ -1,0 +1,28 @@
+// The text decoders: UTF-8, the configuration-source decoder (marks, UTF-16,
+// ANSI) and the round trip of the unit-by-unit encoder.
+#include <clocale>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "config/launch_config.h"
+#include "support/text.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static bool locale_set = std::setlocale(LC_ALL, "C.UTF-8") != nullptr;
+  (void)locale_set;
+  std::string bytes(reinterpret_cast<const char*>(data), size);
+
+  nxo::WideString wide = nxo::DecodeUtf8(bytes);
+  if (wide.find(u'\0') != nxo::WideString::npos) std::abort();
+  // Whatever the decoder gives, encoding it and decoding again is stable.
+  if (nxo::DecodeUtf8(nxo::EncodeUtf8(wide)) != wide) std::abort();
+
+  std::string text = nxo::config::DecodeConfigText(bytes);
+  if (text.find('\0') != std::string::npos) std::abort();
+
+  nxo::Utf8ToAnsi(bytes);
+  nxo::AnsiToUtf8(bytes);
+  nxo::WideToAnsi(nxo::AnsiToWide(bytes));
+  return 0;
+}
