@@ -1,0 +1,130 @@
+#include "launcher/messages.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+#include "config/launch_config.h"
+#include "platform/platform.h"
+#include "splash/splash.h"
+#include "support/string_list.h"
+#include "support/text.h"
+
+namespace nxo::launcher {
+
+namespace {
+
+struct BuiltInText {
+  unsigned number;
+  const char* text;
+};
+
+// Keep in step with messages.rc, which carries the same texts for Windows.
+constexpr BuiltInText kBuiltInTexts[] = {
+    {1, "Java Runtime Environment not found."},
+    {2, "Java Runtime Environment not valid."},
+    {3, "Java Virtual Machine initialize failed."},
+    {4, "Java Virtual Machine starts failed."},
+    {5, "Can not get the virtual machine version."},
+    {6, "Java virtual machine version %s is too low, require %s or higher."},
+    {7, "The main startup class could not be found."},
+    {8, "The main startup class is not valid, main method missing."},
+    {9, "The exe can not be modified after it generated."},
+    {10, "Error"},
+    {12, "Java virtual machine version %s is too high, version between %s and %s is required."},
+    {13, "There is already an instance of this program running."},
+};
+
+struct OverrideTable {
+  bool built = false;
+  std::vector<std::pair<unsigned, std::size_t>> entries;  // number, index in pool
+  StringList pool;
+};
+
+OverrideTable& Overrides() {
+  static OverrideTable table;
+  return table;
+}
+
+void BuildOverrides(OverrideTable& table) {
+  table.built = true;
+  const config::LaunchConfig* config = config::CurrentConfig();
+  if (config == nullptr) return;
+  StringList values;
+  config->CollectValues("message", values, config::LookupScope::kWholeText, config::ValueForm::kAnsi);
+  for (std::size_t i = 0; i < values.Size(); ++i) {
+    std::string_view value = values.View(i);
+    std::string_view::size_type equals = value.find('=');
+    if (equals == std::string_view::npos) continue;
+    int number = std::atoi(std::string(value.substr(0, equals)).c_str());
+    if (number <= 0) continue;
+    table.entries.emplace_back(static_cast<unsigned>(number), table.pool.Size());
+    table.pool.Append(UnescapeMessage(value.substr(equals + 1)));
+  }
+}
+
+}  // namespace
+
+const char* BuiltInMessageText(unsigned number) {
+  for (const BuiltInText& entry : kBuiltInTexts)
+    if (entry.number == number) return entry.text;
+  return "";
+}
+
+std::string GetMessageText(unsigned number) {
+  OverrideTable& table = Overrides();
+  if (!table.built) BuildOverrides(table);
+  for (const auto& [overridden, index] : table.entries)
+    if (overridden == number) return std::string(table.pool.View(index));
+  std::u16string wide;
+  if (platform::LoadStringResource(number, wide)) return WideToAnsi(wide);
+  // Platforms without string tables carry the texts in the program itself.
+  return BuiltInMessageText(number);
+}
+
+std::string UnescapeMessage(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      out.push_back(text[i]);
+      continue;
+    }
+    if (++i == text.size()) break;  // a trailing backslash is dropped
+    switch (text[i]) {
+      case 'n': out.push_back('\n'); break;
+      case 'r': out.push_back('\r'); break;
+      case 't': out.push_back('\t'); break;
+      default: out.push_back(text[i]); break;
+    }
+  }
+  return out;
+}
+
+std::string FormatMessageText(const char* format, ...) {
+  char buffer[1032];
+  va_list arguments;
+  va_start(arguments, format);
+  int written = std::vsnprintf(buffer, sizeof buffer, format, arguments);
+  va_end(arguments);
+  if (written < 0) return std::string();
+  return std::string(buffer, static_cast<std::size_t>(written) < sizeof buffer
+                                 ? static_cast<std::size_t>(written)
+                                 : sizeof buffer - 1);
+}
+
+void ShowMessage(const std::string& text) {
+  platform::ShowMessageBox(text, GetMessageText(kCaptionMessage), splash::SplashWindowHandle(),
+                           kMessageBoxFlags);
+  splash::RequestSplashClose(100);
+}
+
+void FailWithMessage(unsigned number, int exit_code) {
+  ShowMessage(GetMessageText(number));
+  std::exit(exit_code);
+}
+
+void ResetMessagesForTesting() { Overrides() = OverrideTable(); }
+
+}  // namespace nxo::launcher

@@ -1,0 +1,106 @@
+#include "launcher/messages.h"
+
+#include <gtest/gtest.h>
+
+#include "config/launch_config.h"
+#include "platform/platform.h"
+
+namespace nxo::launcher {
+namespace {
+
+class MessagesTest : public ::testing::Test {
+ protected:
+  void Use(const std::string& text) {
+    config_.SetTextForTesting(text, 0);
+    config::SetCurrentConfig(&config_);
+    ResetMessagesForTesting();
+  }
+  void TearDown() override {
+    config::SetCurrentConfig(nullptr);
+    ResetMessagesForTesting();
+  }
+  config::LaunchConfig config_{false};
+};
+
+TEST_F(MessagesTest, TheExecutableCarriesTheExactTexts) {
+  Use("");
+  struct Case {
+    unsigned number;
+    const char* text;
+  } cases[] = {
+      {1, "Java Runtime Environment not found."},
+      {2, "Java Runtime Environment not valid."},
+      {3, "Java Virtual Machine initialize failed."},
+      {4, "Java Virtual Machine starts failed."},
+      {5, "Can not get the virtual machine version."},
+      {6, "Java virtual machine version %s is too low, require %s or higher."},
+      {7, "The main startup class could not be found."},
+      {8, "The main startup class is not valid, main method missing."},
+      {9, "The exe can not be modified after it generated."},
+      {10, "Error"},
+      {12, "Java virtual machine version %s is too high, version between %s and %s is required."},
+      {13, "There is already an instance of this program running."},
+      {11, ""},
+      {14, ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(GetMessageText(c.number), c.text) << c.number;
+    // Windows reads the string table resource; the built-in table must agree.
+    std::u16string wide;
+    if (platform::LoadStringResource(c.number, wide)) {
+      EXPECT_EQ(BuiltInMessageText(c.number), GetMessageText(c.number)) << c.number;
+    }
+  }
+}
+
+TEST_F(MessagesTest, OverridesComeFromMessageLines) {
+  Use("message 7=Start class missing.\\nPlease reinstall.\r\n"
+      "message 13=First wins\r\n"
+      "message 13=Second loses\r\n"
+      "message 0=zero\r\nmessage -4=negative\r\nmessage 5 no equals\r\n"
+      "message 8 = Missing.\r\n"
+      "message 10=Oops\r\n"
+      "message 6=ends in a backslash\\\r\n"
+      "message 4x=trailing letters after the number\r\n");
+  EXPECT_EQ(GetMessageText(7), "Start class missing.\nPlease reinstall.");
+  EXPECT_EQ(GetMessageText(13), "First wins");
+  EXPECT_EQ(GetMessageText(5), "Can not get the virtual machine version.");
+  EXPECT_EQ(GetMessageText(8), " Missing.");
+  EXPECT_EQ(GetMessageText(10), "Oops");
+  EXPECT_EQ(GetMessageText(6), "ends in a backslash");
+  EXPECT_EQ(GetMessageText(4), "trailing letters after the number");
+  EXPECT_EQ(GetMessageText(1), "Java Runtime Environment not found.");
+}
+
+TEST_F(MessagesTest, TheTableIsBuiltOnce) {
+  Use("message 1=before");
+  EXPECT_EQ(GetMessageText(1), "before");
+  config_.SetTextForTesting("message 1=after", 0);
+  EXPECT_EQ(GetMessageText(1), "before");
+}
+
+TEST(UnescapeMessage, Escapes) {
+  struct Case {
+    const char* text;
+    const char* unescaped;
+  } cases[] = {
+      {"a\\nb\\rc\\td", "a\nb\rc\td"},
+      {"\\\\", "\\"},
+      {"\\=\\\"", "=\""},
+      {"end\\", "end"},
+      {"plain", "plain"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(UnescapeMessage(c.text), c.unescaped) << c.text;
+}
+
+TEST(FormatMessageText, FillsTheVersionMessagesAndStaysBounded) {
+  EXPECT_EQ(FormatMessageText(BuiltInMessageText(6), "1.5.0_22", "1.6", "", "", ""),
+            "Java virtual machine version 1.5.0_22 is too low, require 1.6 or higher.");
+  EXPECT_EQ(FormatMessageText(BuiltInMessageText(12), "9.0.4", "", "1.8", "", ""),
+            "Java virtual machine version 9.0.4 is too high, version between  and 1.8 is required.");
+  std::string huge(5000, 'v');
+  EXPECT_EQ(FormatMessageText("%s", huge.c_str()).size(), 1031u);
+}
+
+}  // namespace
+}  // namespace nxo::launcher
