@@ -131,4 +131,49 @@ std::string LastErrorText(const std::string& insert);
 // nothing where there are no such dialogs.
 void SuppressErrorDialogs();
 
+// ---- Java runtime layout --------------------------------------------------
+
+// File name of the runtime's JVM library: "jvm.dll" or "libjvm.so".
+std::string JvmLibraryName();
+
+// Directories below a runtime home, each ending with a separator, where the
+// JVM library or its flavour directories may sit, in the order they are
+// tried. The first is "" (the home itself).
+std::vector<std::string> RuntimeHomeSuffixes();
+
+// Runtime homes the system keeps in a fixed place outside any registry, in
+// the order they are tried; none on Windows, whose runtimes are registered.
+std::vector<std::string> SystemRuntimeHomes();
+
+// Whether a JVM library that failed to load may load once the directory above
+// it is on PATH (Windows finds a DLL's dependencies through PATH; an ELF
+// library finds its own through its run path, so retrying cannot help).
+bool RetryLibraryLoadWithPath();
+
+// ---- Command line ---------------------------------------------------------
+
+// The process's command line as one text, the program name first. On Windows
+// GetCommandLineA; elsewhere the arguments are joined and quoted so that the
+// launcher's splitter gives every argument back unchanged.
+std::string ProcessCommandLine();
+
+// ---- Resources, messages, threads and processes ------------------------
+
+// The string with |id| from the executable's string table (resource type 6,
+// English), as wide text. False when the platform has no such resources or
+// the block is missing.
+bool LoadStringResource(unsigned id, std::u16string& text);
+
+// Shows a message box (MessageBoxA with |flags|, owned by |owner| or by no
+// window). Where there are no message boxes the text goes to standard error
+// as "caption: text".
+void ShowMessageBox(const std::string& text, const std::string& caption, void* owner,
+                    unsigned flags);
+
+// Runs |procedure| on a new thread whose stack is the size the first thread
+// gets, waits for it without a limit and returns its result. When no thread
+// can be created the procedure runs on the calling thread.
+using ThreadProcedure = unsigned (*)(void* argument);
+unsigned RunOnNewThread(ThreadProcedure procedure, void* argument);
+
 }  // namespace nxo::platform

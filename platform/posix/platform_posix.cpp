@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -233,5 +234,145 @@ std::string LastErrorText(const std::string& insert) {
 }
 
 void SuppressErrorDialogs() {}
+
+// ---- Java runtime layout --------------------------------------------------
+
+std::string JvmLibraryName() { return "libjvm.so"; }
+
+std::vector<std::string> RuntimeHomeSuffixes() {
+  // Java 9 and later keep lib/<flavour>/libjvm.so; Java 8 keeps it below
+  // jre/lib/amd64, and a JDK home reaches its jre one level up.
+  return {"", "lib/", "jre/lib/amd64/", "../jre/lib/amd64/"};
+}
+
+std::vector<std::string> SystemRuntimeHomes() {
+  // The distribution's chosen runtime first, then every installed one in name
+  // order, so the choice does not depend on the file system's listing order.
+  const std::string root = "/usr/lib/jvm/";
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(root.c_str())) {
+    while (struct dirent* entry = ::readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name.empty() || name[0] == '.' || name == "default-java") continue;
+      names.push_back(name);
+    }
+    ::closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> homes{root + "default-java"};
+  for (const std::string& name : names) homes.push_back(root + name);
+  return homes;
+}
+
+bool RetryLibraryLoadWithPath() { return false; }
+
+// ---- Command line ---------------------------------------------------------
+
+namespace {
+
+bool NeedsQuotes(const std::string& argument) {
+  // Wildcards are quoted too: the shell has already expanded what it meant
+  // to, so what is left is literal unless the launcher is told to expand all.
+  return argument.empty() || argument.find_first_of(" \t\"*?") != std::string::npos;
+}
+
+// Quotes one argument so that the Windows-style splitter reads it back:
+// backslashes double only where a double quote follows them.
+std::string QuoteArgument(const std::string& argument) {
+  if (!NeedsQuotes(argument)) return argument;
+  std::string out = "\"";
+  std::size_t backslashes = 0;
+  for (char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') {
+      out.append(backslashes * 2 + 1, '\\');
+    } else {
+      out.append(backslashes, '\\');
+    }
+    backslashes = 0;
+    out.push_back(c);
+  }
+  out.append(backslashes * 2, '\\');
+  out.push_back('"');
+  return out;
+}
+
+}  // namespace
+
+std::string ProcessCommandLine() {
+  std::string raw;
+  if (!ReadWholeFile("/proc/self/cmdline", raw)) return std::string();
+  std::string line;
+  std::size_t start = 0;
+  while (start < raw.size()) {
+    std::size_t end = raw.find('\0', start);
+    if (end == std::string::npos) end = raw.size();
+    if (start > 0) line.push_back(' ');
+    line += QuoteArgument(raw.substr(start, end - start));
+    start = end + 1;
+  }
+  return line;
+}
+
+}  // namespace nxo::platform
+
+// ---- Resources, messages, threads and processes ------------------------
+
+#include <pthread.h>
+#include <sys/resource.h>
+
+#include <cstdio>
+
+namespace nxo::platform {
+
+bool LoadStringResource(unsigned, std::u16string&) { return false; }
+
+void ShowMessageBox(const std::string& text, const std::string& caption, void*, unsigned) {
+  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+  std::fflush(stderr);
+}
+
+namespace {
+
+struct ThreadStart {
+  ThreadProcedure procedure;
+  void* argument;
+  unsigned result;
+};
+
+void* ThreadTrampoline(void* raw) {
+  ThreadStart* start = static_cast<ThreadStart*>(raw);
+  start->result = start->procedure(start->argument);
+  return nullptr;
+}
+
+// The first thread's stack limit, which the new thread gets too, so that code
+// runs alike on either.
+std::size_t FirstThreadStackSize() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_STACK, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      limit.rlim_cur >= static_cast<rlim_t>(PTHREAD_STACK_MIN))
+    return static_cast<std::size_t>(limit.rlim_cur);
+  return 8u << 20;
+}
+
+}  // namespace
+
+unsigned RunOnNewThread(ThreadProcedure procedure, void* argument) {
+  ThreadStart start{procedure, argument, 0};
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, FirstThreadStackSize());
+  pthread_t thread;
+  int created = pthread_create(&thread, &attributes, ThreadTrampoline, &start);
+  if (created != 0) created = pthread_create(&thread, nullptr, ThreadTrampoline, &start);
+  pthread_attr_destroy(&attributes);
+  if (created != 0) return procedure(argument);
+  pthread_join(thread, nullptr);
+  return start.result;
+}
 
 }  // namespace nxo::platform

@@ -244,4 +244,88 @@ void SuppressErrorDialogs() {
   ::SetErrorMode(mode | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 }
 
+// ---- Java runtime layout --------------------------------------------------
+
+std::string JvmLibraryName() { return "jvm.dll"; }
+
+std::vector<std::string> RuntimeHomeSuffixes() {
+  // A JRE keeps bin\<flavour>\jvm.dll; a JDK keeps it below jre\bin, and a
+  // JDK's bin directory reaches that jre one level up.
+  return {"", "bin\\", "jre\\bin\\", "..\\jre\\bin\\"};
+}
+
+std::vector<std::string> SystemRuntimeHomes() { return {}; }  // the registry names them
+
+bool RetryLibraryLoadWithPath() { return true; }
+
+// ---- Command line ---------------------------------------------------------
+
+std::string ProcessCommandLine() {
+  const char* line = ::GetCommandLineA();
+  return line != nullptr ? std::string(line) : std::string();
+}
+
+}  // namespace nxo::platform
+
+// ---- Resources, messages, threads and processes ------------------------
+
+#include <process.h>
+
+namespace nxo::platform {
+
+bool LoadStringResource(unsigned id, std::u16string& text) {
+  // Strings live in blocks of 16; each is a 16-bit length and its units.
+  HRSRC block = ::FindResourceExA(nullptr, MAKEINTRESOURCEA(6), MAKEINTRESOURCEA(id / 16 + 1),
+                                  MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+  if (block == nullptr) return false;
+  HGLOBAL loaded = ::LoadResource(nullptr, block);
+  if (loaded == nullptr) return false;
+  const WORD* units = static_cast<const WORD*>(::LockResource(loaded));
+  DWORD size = ::SizeofResource(nullptr, block) / sizeof(WORD);
+  if (units == nullptr) return false;
+  DWORD at = 0;
+  for (unsigned skip = id % 16; skip > 0 && at < size; --skip) at += 1 + units[at];
+  if (at >= size) return false;
+  DWORD length = units[at];
+  if (at + 1 + length > size) return false;
+  text.assign(reinterpret_cast<const char16_t*>(units + at + 1), length);
+  return true;
+}
+
+void ShowMessageBox(const std::string& text, const std::string& caption, void* owner,
+                    unsigned flags) {
+  ::MessageBoxA(static_cast<HWND>(owner), text.c_str(), caption.c_str(), flags);
+}
+
+namespace {
+
+struct ThreadStart {
+  ThreadProcedure procedure;
+  void* argument;
+};
+
+// _beginthreadex wants a stdcall procedure; ours is an ordinary function.
+unsigned __stdcall ThreadTrampoline(void* raw) {
+  ThreadStart* start = static_cast<ThreadStart*>(raw);
+  return start->procedure(start->argument);
+}
+
+}  // namespace
+
+unsigned RunOnNewThread(ThreadProcedure procedure, void* argument) {
+  ThreadStart start{procedure, argument};
+  // Stack size 0 with the reservation flag: the executable's default reserve,
+  // so the thread that creates the JVM has the stack the first thread has.
+  uintptr_t thread = ::_beginthreadex(nullptr, 0, ThreadTrampoline, &start,
+                                      STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (thread == 0) thread = ::_beginthreadex(nullptr, 0, ThreadTrampoline, &start, 0, nullptr);
+  if (thread == 0) return procedure(argument);
+  HANDLE handle = reinterpret_cast<HANDLE>(thread);
+  ::WaitForSingleObject(handle, INFINITE);
+  DWORD code = 0;
+  ::GetExitCodeThread(handle, &code);
+  ::CloseHandle(handle);
+  return code;
+}
+
 }  // namespace nxo::platform
