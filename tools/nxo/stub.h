@@ -1,0 +1,32 @@
+// Launcher stubs: which target a program image is for, and where its
+// PayloadRecord lies (found by the record's magic, which must occur exactly
+// once in the stub).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "tools/nxo/status.h"
+
+namespace nxo::tool {
+
+enum class Target { kWin32, kLinux, kUnknown };
+
+inline constexpr char kRecordMagic[] = "NXO-PAYLOAD-REC1";
+inline constexpr std::size_t kRecordMagicSize = 16;
+inline constexpr std::size_t kRecordLengthOffset = 16;  // archive_length, LE
+inline constexpr std::size_t kRecordFlagsOffset = 20;   // flags, LE
+
+bool ParseTarget(const std::string& text, Target& target);
+const char* TargetName(Target target);         // "win32", "linux"
+std::string DescribeImage(const unsigned char* data, std::uint64_t size);  // "win32 PE32 (i386)"...
+Target TargetOfImage(const unsigned char* data, std::uint64_t size);
+std::string StubFileName(Target target);       // "nxo-win32.exe", "nxo-linux"
+
+// How often the magic occurs in |data|; |first| gets the first position.
+std::uint64_t CountRecordMagic(const unsigned char* data, std::uint64_t size, std::uint64_t& first);
+
+std::uint32_t ReadLe32At(const unsigned char* data, std::uint64_t at);
+std::string Le32Bytes(std::uint32_t value);
+
+}  // namespace nxo::tool
