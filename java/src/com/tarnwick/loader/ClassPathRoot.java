@@ -1,0 +1,40 @@
+package com.tarnwick.loader;
+
+import java.io.IOException;
+import java.io.InputStream;
+import java.net.URL;
+import java.security.CodeSigner;
+import java.security.CodeSource;
+import java.util.jar.Manifest;
+
+/** One place the class loader looks for classes and resources, in class-path order. */
+abstract class ClassPathRoot {
+
+    private volatile CodeSource codeSource;
+
+    /** The class-path URL of this root, also the location of its classes' code source. */
+    abstract URL url();
+
+    abstract boolean contains(String name);
+
+    /** The whole content of the named resource, or null when this root has none. */
+    abstract byte[] read(String name) throws IOException;
+
+    /** A stream over the named resource, or null when this root has none. */
+    abstract InputStream open(String name) throws IOException;
+
+    /** The URL of a resource that {@link #contains} reported. */
+    abstract URL resourceUrl(String name) throws IOException;
+
+    /** The root's manifest, or null. */
+    abstract Manifest manifest();
+
+    final CodeSource codeSource() {
+        CodeSource known = codeSource;
+        if (known == null) {
+            known = new CodeSource(url(), (CodeSigner[]) null);
+            codeSource = known;
+        }
+        return known;
+    }
+}

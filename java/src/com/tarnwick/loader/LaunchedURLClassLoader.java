@@ -1,0 +1,189 @@
+package com.tarnwick.loader;
+
+import com.tarnwick.loader.jar.Handler;
+
+import java.io.File;
+import java.io.IOException;
+import java.net.URL;
+import java.net.URLClassLoader;
+import java.util.ArrayList;
+import java.util.Collections;
+import java.util.Enumeration;
+import java.util.List;
+import java.util.jar.Manifest;
+
+/**
+ * Class loader over the application's archives: jars nested in the launcher's
+ * archive, its directories such as "BOOT-INF/classes/", and jars and
+ * directories on disk.
+ *
+ * It answers from the archives' directories itself instead of going through
+ * URL connections, which keeps a class load to one lookup and one read. URLs it
+ * cannot serve (another scheme) go to the URLClassLoader base, after its own.
+ *
+ * Native code of a subclass calls findResource and findResources of this class
+ * non-virtually, so neither may route back through an overridable method.
+ */
+public class LaunchedURLClassLoader extends URLClassLoader {
+
+    static {
+        ClassLoader.registerAsParallelCapable();
+    }
+
+    private final List<URL> urls = new ArrayList<URL>();
+    private volatile ClassPathRoot[] roots = new ClassPathRoot[0];
+    private volatile boolean hasForeignUrls;
+
+    /**
+     * @throws IllegalStateException when a nested archive cannot be opened, for
+     *     example a nested jar that was compressed
+     */
+    public LaunchedURLClassLoader(URL[] urls, ClassLoader parent) {
+        super(new URL[0], parent);
+        Handler.register();
+        for (URL url : urls) {
+            addURL(url);
+        }
+    }
+
+    @Override
+    protected void addURL(URL url) {
+        ClassPathRoot root = openRoot(url);
+        synchronized (urls) {
+            urls.add(url);
+            if (root != null) {
+                ClassPathRoot[] grown = new ClassPathRoot[roots.length + 1];
+                System.arraycopy(roots, 0, grown, 0, roots.length);
+                grown[roots.length] = root;
+                roots = grown;
+            }
+        }
+        if (root == null && !isLocal(url)) {
+            hasForeignUrls = true;
+            super.addURL(url);
+        }
+    }
+
+    @Override
+    public URL[] getURLs() {
+        synchronized (urls) {
+            return urls.toArray(new URL[0]);
+        }
+    }
+
+    private static boolean isLocal(URL url) {
+        return "file".equalsIgnoreCase(url.getProtocol());
+    }
+
+    /**
+     * The root for a class-path URL: an archive for "jar:file:...!/" URLs and
+     * jar files, a directory root for directories. Null for a file that does
+     * not exist or is not an archive (skipped, as the JDK skips them) and for
+     * other schemes (left to the base class).
+     */
+    private static ClassPathRoot openRoot(URL url) {
+        String protocol = url.getProtocol();
+        String file = url.getFile();
+        if ("jar".equalsIgnoreCase(protocol)) {
+            if (file == null || !file.endsWith(UrlText.SEPARATOR) || !file.regionMatches(true, 0, "file:", 0, 5)) {
+                return null;
+            }
+            try {
+                return Archives.root(file.substring(0, file.length() - UrlText.SEPARATOR.length()));
+            } catch (IOException e) {
+                throw new IllegalStateException("Unable to open class-path archive " + url + ": " + e.getMessage(), e);
+            }
+        }
+        if (isLocal(url)) {
+            File path = UrlText.toFile(url.toString());
+            try {
+                if (path.isDirectory()) {
+                    return new DirectoryRoot(path);
+                }
+                if (path.isFile()) {
+                    return Archives.root(UrlText.fileSpec(path));
+                }
+            } catch (IOException e) {
+                return null;
+            }
+        }
+        return null;
+    }
+
+    @Override
+    protected Class<?> findClass(String name) throws ClassNotFoundException {
+        String path = name.replace('.', '/').concat(".class");
+        for (ClassPathRoot root : roots) {
+            byte[] bytes;
+            try {
+                bytes = root.read(path);
+            } catch (IOException e) {
+                throw new ClassNotFoundException(name, e);
+            }
+            if (bytes != null) {
+                return define(name, bytes, root);
+            }
+        }
+        if (hasForeignUrls) {
+            return super.findClass(name);
+        }
+        throw new ClassNotFoundException(name);
+    }
+
+    private Class<?> define(String name, byte[] bytes, ClassPathRoot root) {
+        int dot = name.lastIndexOf('.');
+        if (dot > 0) {
+            definePackageOnce(name.substring(0, dot), root);
+        }
+        return defineClass(name, bytes, 0, bytes.length, root.codeSource());
+    }
+
+    /** Defines a package from the manifest of the root its first class came from. */
+    @SuppressWarnings("deprecation")
+    private void definePackageOnce(String packageName, ClassPathRoot root) {
+        if (getPackage(packageName) != null) {
+            return;
+        }
+        Manifest manifest = root.manifest();
+        try {
+            if (manifest != null) {
+                definePackage(packageName, manifest, root.url());
+            } else {
+                definePackage(packageName, null, null, null, null, null, null, null);
+            }
+        } catch (IllegalArgumentException e) {
+            // Another thread defined it first; that definition stands.
+        }
+    }
+
+    @Override
+    public URL findResource(String name) {
+        for (ClassPathRoot root : roots) {
+            if (root.contains(name)) {
+                try {
+                    return root.resourceUrl(name);
+                } catch (IOException e) {
+                    return null;
+                }
+            }
+        }
+        return hasForeignUrls ? super.findResource(name) : null;
+    }
+
+    @Override
+    public Enumeration<URL> findResources(String name) throws IOException {
+        List<URL> found = new ArrayList<URL>();
+        for (ClassPathRoot root : roots) {
+            if (root.contains(name)) {
+                found.add(root.resourceUrl(name));
+            }
+        }
+        if (hasForeignUrls) {
+            Enumeration<URL> more = super.findResources(name);
+            while (more.hasMoreElements()) {
+                found.add(more.nextElement());
+            }
+        }
+        return Collections.enumeration(found);
+    }
+}

@@ -1,0 +1,161 @@
+package com.tarnwick.loader;
+
+import java.io.FileNotFoundException;
+import java.io.FilePermission;
+import java.io.IOException;
+import java.io.InputStream;
+import java.net.JarURLConnection;
+import java.net.MalformedURLException;
+import java.net.URL;
+import java.security.Permission;
+import java.security.cert.Certificate;
+import java.util.jar.Attributes;
+import java.util.jar.JarEntry;
+import java.util.jar.JarFile;
+import java.util.jar.Manifest;
+
+/**
+ * Connection to "jar:" + archive path + "!/" + entry, where the archive path may
+ * go through nested archives. Entries are read straight from the archive's
+ * directory; nothing is extracted.
+ */
+public final class NestedJarURLConnection extends JarURLConnection {
+
+    private final String archiveSpec;
+    private final String entry;
+    private ZipRoot root;
+
+    public NestedJarURLConnection(URL url) throws MalformedURLException {
+        super(url);
+        String file = url.getFile();
+        int separator = file.lastIndexOf(UrlText.SEPARATOR);
+        if (separator < 0) {
+            throw new MalformedURLException("no !/ in spec: " + url);
+        }
+        archiveSpec = file.substring(0, separator);
+        String name = file.substring(separator + UrlText.SEPARATOR.length());
+        entry = name.isEmpty() ? null : UrlText.decode(name);
+    }
+
+    @Override
+    public void connect() throws IOException {
+        if (connected) {
+            return;
+        }
+        ZipRoot opened = Archives.root(archiveSpec);
+        if (entry != null && !opened.contains(entry)) {
+            throw new FileNotFoundException("JAR entry " + entry + " not found in " + archiveSpec);
+        }
+        root = opened;
+        connected = true;
+    }
+
+    @Override
+    public String getEntryName() {
+        return entry;
+    }
+
+    @Override
+    public URL getJarFileURL() {
+        if (archiveSpec.indexOf(UrlText.SEPARATOR) < 0) {
+            return super.getJarFileURL();
+        }
+        try {
+            return ZipRoot.jarUrl(archiveSpec);
+        } catch (MalformedURLException e) {
+            return super.getJarFileURL();
+        }
+    }
+
+    @Override
+    public InputStream getInputStream() throws IOException {
+        connect();
+        if (entry == null) {
+            throw new IOException("no entry name specified");
+        }
+        InputStream in = root.open(entry);
+        if (in == null) {
+            throw new FileNotFoundException("JAR entry " + entry + " not found in " + archiveSpec);
+        }
+        return in;
+    }
+
+    @Override
+    public JarFile getJarFile() throws IOException {
+        connect();
+        return root.jarFile();
+    }
+
+    @Override
+    public JarEntry getJarEntry() throws IOException {
+        connect();
+        return entry == null ? null : root.jarEntry(entry);
+    }
+
+    @Override
+    public Manifest getManifest() throws IOException {
+        connect();
+        Manifest manifest = root.manifest();
+        return manifest == null ? null : new Manifest(manifest);
+    }
+
+    @Override
+    public Attributes getAttributes() throws IOException {
+        connect();
+        Manifest manifest = root.manifest();
+        return entry == null || manifest == null ? null : manifest.getAttributes(entry);
+    }
+
+    @Override
+    public Certificate[] getCertificates() {
+        return null;
+    }
+
+    @Override
+    public long getContentLengthLong() {
+        try {
+            connect();
+            JarEntry described = entry == null ? null : root.jarEntry(entry);
+            return described == null ? -1 : described.getSize();
+        } catch (IOException e) {
+            return -1;
+        }
+    }
+
+    @Override
+    public int getContentLength() {
+        long length = getContentLengthLong();
+        return length > Integer.MAX_VALUE ? -1 : (int) length;
+    }
+
+    @Override
+    public String getContentType() {
+        if (entry == null) {
+            return "x-java/jar";
+        }
+        String guessed = guessContentTypeFromName(entry);
+        return guessed == null ? "content/unknown" : guessed;
+    }
+
+    @Override
+    public long getLastModified() {
+        try {
+            connect();
+            JarEntry described = entry == null ? null : root.jarEntry(entry);
+            return described == null ? 0 : Math.max(0, described.getTime());
+        } catch (IOException e) {
+            return 0;
+        }
+    }
+
+    @Override
+    public Permission getPermission() throws IOException {
+        String path = UrlText.toFile(outermostFileSpec()).getPath();
+        return new FilePermission(path, "read");
+    }
+
+    private String outermostFileSpec() {
+        int separator = archiveSpec.indexOf(UrlText.SEPARATOR);
+        return separator < 0 ? archiveSpec : archiveSpec.substring(0, separator);
+    }
+}

@@ -1,0 +1,205 @@
+package com.tarnwick.loader;
+
+import java.io.File;
+import java.io.FileNotFoundException;
+import java.io.IOException;
+import java.io.InputStream;
+import java.net.MalformedURLException;
+import java.net.URL;
+import java.net.URLStreamHandler;
+import java.time.LocalDateTime;
+import java.time.ZoneId;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.jar.Attributes;
+import java.util.jar.JarEntry;
+import java.util.jar.JarFile;
+import java.util.jar.Manifest;
+import java.util.zip.ZipException;
+
+/**
+ * A ZIP archive seen as a class-path root: a jar file, the outer archive, a
+ * stored jar nested in it, or a directory of the outer archive such as
+ * "BOOT-INF/classes/" (then every name is looked up under that prefix).
+ */
+final class ZipRoot extends ClassPathRoot {
+
+    private static final URLStreamHandler HANDLER = new com.tarnwick.loader.jar.Handler();
+    private static final String MANIFEST_NAME = "META-INF/MANIFEST.MF";
+
+    private final ZipCatalog catalog;
+    private final String prefix;
+    private final String spec;
+    private final File file;
+    private final URL url;
+    private volatile Manifest manifest;
+    private volatile boolean manifestRead;
+    private volatile JarFile jarFile;
+
+    ZipRoot(ZipCatalog catalog, String prefix, String spec) throws MalformedURLException {
+        this.catalog = catalog;
+        this.prefix = prefix;
+        this.spec = spec;
+        this.file = catalog.region().file();
+        this.url = new URL("jar", "", -1, spec + UrlText.SEPARATOR, HANDLER);
+    }
+
+    /** Makes a URL of the jar scheme that this layer's handler serves. */
+    static URL jarUrl(String file) throws MalformedURLException {
+        return new URL("jar", "", -1, file, HANDLER);
+    }
+
+    /** The archive path: a file URL followed by one "!/name" per nesting level. */
+    String spec() {
+        return spec;
+    }
+
+    File file() {
+        return file;
+    }
+
+    boolean isWholeFile() {
+        return prefix.isEmpty() && spec.indexOf(UrlText.SEPARATOR) < 0;
+    }
+
+    @Override
+    URL url() {
+        return url;
+    }
+
+    private int indexOf(String name) {
+        return catalog.indexOf(prefix.isEmpty() ? name : prefix.concat(name));
+    }
+
+    @Override
+    boolean contains(String name) {
+        return indexOf(name) >= 0;
+    }
+
+    @Override
+    byte[] read(String name) throws IOException {
+        int i = indexOf(name);
+        return i < 0 ? null : catalog.read(i);
+    }
+
+    @Override
+    InputStream open(String name) throws IOException {
+        int i = indexOf(name);
+        return i < 0 ? null : catalog.open(i);
+    }
+
+    @Override
+    URL resourceUrl(String name) throws MalformedURLException {
+        return jarUrl(spec + UrlText.SEPARATOR + UrlText.encode(name));
+    }
+
+    @Override
+    Manifest manifest() {
+        if (!manifestRead) {
+            Manifest read = null;
+            try {
+                InputStream in = open(MANIFEST_NAME);
+                if (in != null) {
+                    try {
+                        read = new Manifest(in);
+                    } finally {
+                        in.close();
+                    }
+                }
+            } catch (IOException e) {
+                // An unreadable manifest counts as none, as for the JDK's class path.
+                read = null;
+            }
+            manifest = read;
+            manifestRead = true;
+        }
+        return manifest;
+    }
+
+    /**
+     * Opens an archive one level down: a stored jar entry read in place, or a
+     * directory of this archive. A compressed jar cannot be read in place and is
+     * refused.
+     */
+    ZipRoot child(String name, String childSpec) throws IOException {
+        int i = name.endsWith("/") ? -1 : indexOf(name);
+        if (i >= 0) {
+            if (catalog.method(i) != ZipCatalog.STORED) {
+                throw new ZipException("Nested jar " + prefix + name + " in " + spec
+                        + " is compressed; nested jars must be stored without compression");
+            }
+            return new ZipRoot(new ZipCatalog(catalog.storedRegion(i)), "", childSpec);
+        }
+        String directory = prefix + (name.endsWith("/") ? name : name + "/");
+        if (catalog.hasEntriesUnder(directory)) {
+            return new ZipRoot(catalog, directory, childSpec);
+        }
+        throw new FileNotFoundException("No nested archive " + name + " in " + spec);
+    }
+
+    /** Names of the entries of this root, relative to it. */
+    List<String> names() {
+        List<String> names = new ArrayList<String>();
+        for (int i = 0, n = catalog.size(); i < n; i++) {
+            String name = catalog.name(i);
+            if (name.length() > prefix.length() && name.startsWith(prefix)) {
+                names.add(name.substring(prefix.length()));
+            }
+        }
+        return names;
+    }
+
+    /** A JarEntry describing a named entry, or null. */
+    JarEntry jarEntry(String name) {
+        int i = indexOf(name);
+        if (i < 0) {
+            return null;
+        }
+        JarEntry entry = new JarEntry(name) {
+            @Override
+            public Attributes getAttributes() {
+                Manifest m = manifest();
+                return m == null ? null : m.getAttributes(getName());
+            }
+        };
+        entry.setMethod(catalog.method(i));
+        entry.setSize(catalog.size(i));
+        entry.setCompressedSize(catalog.compressedSize(i));
+        entry.setCrc(catalog.crc(i) & 0xffffffffL);
+        long time = javaTime(catalog.dosTime(i));
+        if (time >= 0) {
+            entry.setTime(time);
+        }
+        return entry;
+    }
+
+    /** The JarFile view that jar connections hand out; one per root. */
+    JarFile jarFile() throws IOException {
+        JarFile known = jarFile;
+        if (known == null) {
+            synchronized (this) {
+                known = jarFile;
+                if (known == null) {
+                    known = isWholeFile() ? new JarFile(file) : new NestedJarFile(this);
+                    jarFile = known;
+                }
+            }
+        }
+        return known;
+    }
+
+    private static long javaTime(int dos) {
+        try {
+            LocalDateTime time = LocalDateTime.of(((dos >> 25) & 0x7f) + 1980, (dos >> 21) & 0x0f,
+                    (dos >> 16) & 0x1f, (dos >> 11) & 0x1f, (dos >> 5) & 0x3f, (dos << 1) & 0x3e);
+            return time.atZone(ZoneId.systemDefault()).toInstant().toEpochMilli();
+        } catch (RuntimeException e) {
+            return -1;
+        }
+    }
+
+    @Override
+    public String toString() {
+        return spec;
+    }
+}

@@ -1,0 +1,213 @@
+package com.tarnwick.nxo;
+
+import com.tarnwick.loader.Archive;
+import com.tarnwick.loader.LaunchedURLClassLoader;
+
+import java.io.File;
+import java.io.IOException;
+import java.io.InputStream;
+import java.net.MalformedURLException;
+import java.net.URL;
+import java.security.CodeSource;
+import java.security.cert.Certificate;
+import java.util.ArrayList;
+import java.util.Enumeration;
+import java.util.HashMap;
+import java.util.List;
+import java.util.jar.Manifest;
+
+/**
+ * The application's class loader: the archives of the executable plus the
+ * extra class path of "nxo.class.path", with lookups that first ask the
+ * executable's natives.
+ */
+public class KestrelClassLoader extends LaunchedURLClassLoader {
+
+    /** The most recently constructed loader; the launcher reuses it. */
+    public static KestrelClassLoader instance;
+
+    /** Whether calling the natives failed to link: then they are not asked again. */
+    private static volatile boolean nativesMissing;
+
+    static {
+        ClassLoader.registerAsParallelCapable();
+        instance = null;
+        String appPath = System.getProperty("nxo.app.path");
+        // Where the launcher binds the natives itself (an executable cannot be
+        // loaded as a library everywhere), it says so and nothing is loaded.
+        if (appPath != null && !"true".equals(System.getProperty("nxo.natives.registered"))) {
+            try {
+                System.load(appPath);
+            } catch (UnsatisfiedLinkError e) {
+                // Natives stay unbound; lookups fall back to the archives.
+                nativesMissing = true;
+            }
+        }
+    }
+
+    /** Package name to the code source of its classes, filled by findClass. */
+    protected final HashMap<String, CodeSource> cscache;
+
+    public KestrelClassLoader() {
+        this(launcherArchiveUrls(), KestrelClassLoader.class.getClassLoader());
+    }
+
+    /** The constructor the JVM uses when this class is named by "java.system.class.loader". */
+    public KestrelClassLoader(ClassLoader parent) {
+        this(launcherArchiveUrls(), parent);
+    }
+
+    public KestrelClassLoader(URL[] urls, ClassLoader parent) {
+        super(getNxoClassPath(urls), parent);
+        cscache = new HashMap<String, CodeSource>();
+        instance = this;
+    }
+
+    private static URL[] launcherArchiveUrls() {
+        List<Archive> archives = new KestrelLauncher().getClassPathArchives();
+        List<URL> urls = new ArrayList<URL>(archives.size());
+        for (Archive archive : archives) {
+            try {
+                urls.add(archive.getUrl());
+            } catch (MalformedURLException e) {
+                e.printStackTrace();
+            }
+        }
+        return urls.toArray(new URL[0]);
+    }
+
+    /** The given URLs followed by the entries of "nxo.class.path". */
+    protected static URL[] getNxoClassPath(URL[] urls) {
+        List<URL> all = new ArrayList<URL>();
+        for (URL url : urls) {
+            all.add(url);
+        }
+        String extra = System.getProperty("nxo.class.path", "");
+        int position = 0;
+        while (position < extra.length()) {
+            int separator = extra.indexOf(File.pathSeparator, position);
+            int end = separator < 0 ? extra.length() : separator;
+            String piece = extra.substring(position, end);
+            if (!piece.isEmpty()) {
+                try {
+                    all.add(new File(piece).toURI().toURL());
+                } catch (MalformedURLException e) {
+                    e.printStackTrace();
+                }
+            }
+            if (separator < 0) {
+                break;
+            }
+            position = separator + File.pathSeparator.length();
+        }
+        return all.toArray(new URL[0]);
+    }
+
+    @Override
+    @SuppressWarnings("deprecation")
+    protected Class<?> findClass(String name) throws ClassNotFoundException {
+        int dot = name.lastIndexOf('.');
+        String packageName = dot > 0 ? name.substring(0, dot) : "";
+        if (!packageName.isEmpty() && getPackage(packageName) == null) {
+            URL url = nativeResource(name.replace('.', '/').concat(".class"));
+            if (url == null) {
+                return super.findClass(name);
+            }
+            definePackageFrom(url, packageName);
+        }
+        CodeSource codeSource;
+        synchronized (cscache) {
+            codeSource = cscache.get(packageName);
+        }
+        Class<?> defined;
+        try {
+            defined = nativeDefinition(name, codeSource);
+        } catch (Throwable t) {
+            throw new ClassNotFoundException(name, t);
+        }
+        return defined != null ? defined : super.findClass(name);
+    }
+
+    /**
+     * Defines a package for a class the natives located: the manifest beside
+     * the class, and the code source of the archive before the last "!".
+     */
+    private void definePackageFrom(URL url, String packageName) {
+        String text = url.toString();
+        int k = Math.max(text.lastIndexOf(':'), text.lastIndexOf('!'));
+        Manifest manifest = null;
+        try {
+            String base = text.substring(0, k + 1) + ("nxo".equals(url.getProtocol()) ? "" : "/");
+            InputStream in = new URL(base + "META-INF/MANIFEST.MF").openStream();
+            try {
+                manifest = new Manifest(in);
+            } finally {
+                in.close();
+            }
+        } catch (IOException e) {
+            manifest = null;
+        }
+        URL sealBase = null;
+        if (k >= 0 && text.charAt(k) == '!') {
+            try {
+                sealBase = new URL(text.substring(0, k));
+                CodeSource codeSource = new CodeSource(sealBase, (Certificate[]) null);
+                synchronized (cscache) {
+                    cscache.put(packageName, codeSource);
+                }
+            } catch (Exception e) {
+                sealBase = null;
+            }
+        }
+        try {
+            if (manifest != null) {
+                definePackage(packageName, manifest, sealBase);
+            } else {
+                definePackage(packageName, null, null, null, null, null, null, null);
+            }
+        } catch (IllegalArgumentException e) {
+            // Defined by another thread meanwhile.
+        }
+    }
+
+    @Override
+    public URL findResource(String name) {
+        URL url = nativeResource(name);
+        return url != null ? url : super.findResource(name);
+    }
+
+    @Override
+    public native Enumeration<URL> findResources(String name) throws IOException;
+
+    private native URL findResource0(String name);
+
+    private native Class<?> defineClass(String name, CodeSource codeSource);
+
+    /**
+     * Asks the native lookup. Natives that are not bound (no launcher around,
+     * as in a plain JVM) answer as the bound ones do: no match.
+     */
+    private URL nativeResource(String name) {
+        if (nativesMissing) {
+            return null;
+        }
+        try {
+            return findResource0(name);
+        } catch (UnsatisfiedLinkError e) {
+            nativesMissing = true;
+            return null;
+        }
+    }
+
+    private Class<?> nativeDefinition(String name, CodeSource codeSource) {
+        if (nativesMissing) {
+            return null;
+        }
+        try {
+            return defineClass(name, codeSource);
+        } catch (UnsatisfiedLinkError e) {
+            nativesMissing = true;
+            return null;
+        }
+    }
+}

@@ -1,0 +1,68 @@
+package com.tarnwick.nxo;
+
+import com.tarnwick.loader.Archive;
+import com.tarnwick.loader.ExecutableArchiveLauncher;
+
+import java.net.URL;
+import java.util.ArrayList;
+import java.util.List;
+
+/**
+ * The class the native launcher starts. The launcher stores the configured
+ * main class in {@link #startClass} and calls {@link #main}; the application's
+ * jars come from "BOOT-INF/lib/" of the executable's own archive.
+ */
+public class KestrelLauncher extends ExecutableArchiveLauncher {
+
+    public static final String BOOT_INF_CLASSES = "BOOT-INF/classes/";
+    public static final String BOOT_INF_LIB = "BOOT-INF/lib/";
+    public static final String WEB_INF = "WEB-INF/";
+    public static final String WEB_INF_CLASSES = "WEB-INF/classes/";
+    public static final String WEB_INF_LIB = "WEB-INF/lib/";
+    public static final String WEB_INF_LIB_PROVIDED = "WEB-INF/lib-provided/";
+
+    /** The application's main class, set by the native launcher before {@link #main} runs. */
+    public static String startClass;
+
+    public static void main(String[] args) throws Exception {
+        new KestrelLauncher().launch(args);
+    }
+
+    @Override
+    protected String getMainClass() throws Exception {
+        String configured = startClass;
+        return configured != null ? configured : super.getMainClass();
+    }
+
+    /** Reuses a loader built earlier, for example when it is the system class loader. */
+    @Override
+    protected ClassLoader createClassLoader(URL[] urls) throws Exception {
+        KestrelClassLoader existing = KestrelClassLoader.instance;
+        if (existing != null) {
+            return existing;
+        }
+        return new KestrelClassLoader(urls, KestrelLauncher.class.getClassLoader());
+    }
+
+    @Override
+    protected boolean isNestedArchive(Archive.Entry entry) {
+        String name = entry.getName();
+        if (entry.isDirectory()) {
+            return name.equals(BOOT_INF_CLASSES) || name.equals(WEB_INF_CLASSES);
+        }
+        return name.startsWith(BOOT_INF_LIB) || name.startsWith(WEB_INF_LIB) || name.startsWith(WEB_INF_LIB_PROVIDED);
+    }
+
+    /**
+     * An archive that cannot be listed gives no archives: the application then
+     * runs from the extra class path alone.
+     */
+    @Override
+    protected List<Archive> getClassPathArchives() {
+        try {
+            return super.getClassPathArchives();
+        } catch (Exception e) {
+            return new ArrayList<Archive>();
+        }
+    }
+}
