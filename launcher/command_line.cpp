@@ -1,0 +1,141 @@
+#include "launcher/command_line.h"
+
+#include "platform/platform.h"
+
+namespace nxo::launcher {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsWildcard(char c) { return c == '*' || c == '?'; }
+
+void PadMarks(std::vector<std::int32_t>* marks, std::size_t length) {
+  if (marks != nullptr && marks->size() < length) marks->resize(length, kNoWildcard);
+}
+
+}  // namespace
+
+int SplitArguments(std::vector<char*>& arguments, char* text, std::vector<std::int32_t>* marks) {
+  char* read = text;
+  char* write = text;
+  bool in_quotes = false;
+  for (;;) {
+    while (IsBlank(*read)) {
+      *write++ = '\0';
+      ++read;
+    }
+    if (*read == '\0') break;
+    arguments.push_back(write);
+    while (*read != '\0') {
+      char c = *read;
+      if (IsBlank(c) && !in_quotes) break;
+      if (c == '"') {
+        in_quotes = !in_quotes;
+        ++read;
+      } else if (c == '\\') {
+        std::size_t run = 0;
+        while (*read == '\\') {
+          *write++ = *read++;
+          ++run;
+        }
+        if (*read == '"') {
+          // 2n backslashes before a quote are n backslashes and a toggle;
+          // 2n+1 are n backslashes and a literal quote.
+          write -= (run + 1) / 2;
+          if (run % 2 == 1) *write++ = *read++;
+        }
+      } else {
+        if (IsWildcard(c) && marks != nullptr) {
+          PadMarks(marks, arguments.size());
+          std::int32_t& mark = marks->back();
+          if (mark != kWildcardInsideQuotes)
+            mark = in_quotes ? kWildcardInsideQuotes : kWildcardOutsideQuotes;
+        }
+        *write++ = c;
+        ++read;
+      }
+    }
+  }
+  *write = '\0';
+  PadMarks(marks, arguments.size());
+  return static_cast<int>(arguments.size());
+}
+
+void FindWildcardMatches(const std::string& pattern, StringList& matches) {
+  std::size_t wildcard = pattern.find_first_of("*?");
+  if (wildcard == std::string::npos) {
+    if (platform::Access(pattern, platform::AccessMode::kExists)) matches.Append(pattern);
+    return;
+  }
+  std::size_t prefix_end = pattern.find_last_of("\\/", wildcard);
+  std::string prefix = prefix_end == std::string::npos ? "" : pattern.substr(0, prefix_end + 1);
+  std::size_t component_end = pattern.find_first_of("\\/", wildcard);
+  bool last_component = component_end == std::string::npos;
+  std::string listing = last_component ? pattern : pattern.substr(0, component_end);
+  std::string rest = last_component ? "" : pattern.substr(component_end);
+
+  platform::ListDirectory(listing, [&](const platform::DirectoryEntry& entry) {
+    if (entry.name == "." || entry.name == "..") return true;
+    if (last_component) {
+      matches.Append(prefix + entry.name);
+    } else if (entry.is_directory) {
+      // Later components may hold wildcards of their own; a plain last
+      // component counts only where that path exists.
+      FindWildcardMatches(prefix + entry.name + rest, matches);
+    }
+    return true;
+  });
+}
+
+void ArgumentVector::Clear() {
+  arguments_.Clear();
+  pointers_.clear();
+}
+
+void ArgumentVector::Store(std::string_view argument) { arguments_.Append(argument); }
+
+void ArgumentVector::Seal() {
+  pointers_.clear();
+  pointers_.reserve(arguments_.Size() + 1);
+  // The buffer belongs to this object and is not const; argv-style callers
+  // expect writable strings.
+  for (std::size_t i = 0; i < arguments_.Size(); ++i)
+    pointers_.push_back(const_cast<char*>(arguments_.At(i)));
+  pointers_.push_back(nullptr);
+}
+
+ArgumentVector& ProcessArguments() {
+  static ArgumentVector* arguments = new ArgumentVector();  // lives until exit
+  return *arguments;
+}
+
+void ExpandCommandLineText(WildcardMode mode, std::string_view command_line, ArgumentVector& out) {
+  std::string scratch(command_line);
+  std::vector<char*> arguments;
+  std::vector<std::int32_t> marks;
+  SplitArguments(arguments, scratch.data(), &marks);
+
+  out.Clear();
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    bool expand = marks[i] == kWildcardOutsideQuotes ||
+                  (marks[i] == kWildcardInsideQuotes && mode == WildcardMode::kAll);
+    if (!expand) {
+      out.Store(arguments[i]);
+      continue;
+    }
+    StringList matches;
+    FindWildcardMatches(arguments[i], matches);
+    if (matches.Empty()) {
+      out.Store(arguments[i]);  // nothing matched: passed on literally
+      continue;
+    }
+    for (std::size_t m = 0; m < matches.Size(); ++m) out.Store(matches.View(m));
+  }
+  out.Seal();
+}
+
+void ExpandCommandLine(WildcardMode mode) {
+  ExpandCommandLineText(mode, platform::ProcessCommandLine(), ProcessArguments());
+}
+
+}  // namespace nxo::launcher

@@ -1,0 +1,507 @@
+// A stand-in for a Java runtime's JVM library, for tests of loading the
+// runtime and launching through JNI without a real Java runtime (32-bit
+// Windows has none on the build machine).
+//
+// It answers the JNI invocation interface and the few JNI functions the
+// launcher calls, with the real layouts and calling conventions of jni.h,
+// and writes what it receives, one line each, to the file named by
+// NXO_JVM_DOUBLE_LOG. Its behaviour is chosen through the environment:
+//   NXO_JVM_DOUBLE_VERSION       the "java.version" it answers
+//   NXO_JVM_DOUBLE_REFUSE        creation fails with JNI_ERR
+//   NXO_JVM_DOUBLE_NO_LAUNCHER   the launcher class is missing
+//   NXO_JVM_DOUBLE_NO_MAIN       the launcher class has no main
+//   NXO_JVM_DOUBLE_THROW         the launcher's main throws
+// Every other JNI function is a trap: a call to it is logged and aborts,
+// so a test notices the launcher needing more than the double offers.
+//
+// The build chooses the exported creation entry: NXO_DOUBLE_ENTRY 1 exports
+// JNI_CreateJavaVM, 2 only JNI_CreateJavaVM_Impl, 0 neither.
+#define _JNI_IMPLEMENTATION_
+#include <jni.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#ifdef NXO_DOUBLE_COMPANION
+extern "C" const char* nxo_jvm_double_companion_version();
+#endif
+
+namespace {
+
+// ---- Environment and log ----------------------------------------------------
+
+std::string Setting(const char* name) {
+#ifdef _WIN32
+  char buffer[1024];
+  DWORD length = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+  return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
+#else
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+#endif
+}
+
+bool Enabled(const char* name) { return !Setting(name).empty(); }
+
+std::mutex log_lock;
+
+// Opens, appends and closes for every line, so the log is complete even
+// when the process ends abruptly or the library is being unloaded.
+void Log(const std::string& line) {
+  std::lock_guard<std::mutex> hold(log_lock);
+  std::string path = Setting("NXO_JVM_DOUBLE_LOG");
+  if (path.empty()) return;
+  std::string text = line + "\n";
+#ifdef _WIN32
+  HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+#else
+  if (FILE* file = std::fopen(path.c_str(), "ab")) {
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+  }
+#endif
+}
+
+// ---- Objects ------------------------------------------------------------------
+
+struct Object {
+  enum Kind { kClass, kString, kArray, kThrowable } kind;
+  std::string name;      // class name, or the throwable's class
+  std::u16string text;   // strings
+  std::vector<jobject> items;  // arrays
+};
+
+std::set<Object*> live_locals;
+
+jobject NewLocal(Object* object) {
+  live_locals.insert(object);
+  return reinterpret_cast<jobject>(object);
+}
+
+Object* Of(jobject handle) { return reinterpret_cast<Object*>(handle); }
+
+std::u16string FromUtf8(const char* utf8) {
+  std::u16string out;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8); *p != 0;) {
+    if (*p < 0x80) {
+      out.push_back(*p++);
+    } else if ((*p & 0xE0) == 0xC0 && p[1] != 0) {
+      out.push_back(static_cast<char16_t>(((p[0] & 0x1F) << 6) | (p[1] & 0x3F)));
+      p += 2;
+    } else if ((*p & 0xF0) == 0xE0 && p[1] != 0 && p[2] != 0) {
+      out.push_back(static_cast<char16_t>(((p[0] & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F)));
+      p += 3;
+    } else {
+      out.push_back(u'?');
+      ++p;
+    }
+  }
+  return out;
+}
+
+std::string ToUtf8(const std::u16string& text) {
+  std::string out;
+  for (char16_t unit : text) {
+    if (unit < 0x80) {
+      out.push_back(static_cast<char>(unit));
+    } else if (unit < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (unit >> 6)));
+      out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xE0 | (unit >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+    }
+  }
+  return out;
+}
+
+std::string TextOf(jobject handle) {
+  if (handle == nullptr) return "(null)";
+  return ToUtf8(Of(handle)->text);
+}
+
+jstring NewJavaString(std::u16string text) {
+  return static_cast<jstring>(NewLocal(new Object{Object::kString, "java/lang/String", std::move(text), {}}));
+}
+
+// ---- The pretend runtime ---------------------------------------------------
+
+const char* const kLauncherClass = "com/tarnwick/nxo/KestrelLauncher";
+const char* const kSystemClass = "java/lang/System";
+const char* const kStringClass = "java/lang/String";
+
+int main_method, get_property_method, set_property_method, start_class_field;
+
+std::string pending_exception;  // class name of the pending throwable, or ""
+std::map<std::string, std::string> properties;
+
+JNIEnv_ the_env;
+JavaVM_ the_vm;
+JNINativeInterface_ env_functions;
+JNIInvokeInterface_ vm_functions;
+
+void Throw(const std::string& throwable) { pending_exception = throwable; }
+
+std::string DefaultVersion() {
+#ifdef NXO_DOUBLE_COMPANION
+  return nxo_jvm_double_companion_version();
+#else
+  return "17.0.2";
+#endif
+}
+
+void RecordMain(jobjectArray arguments) {
+  Log("main");
+  if (arguments != nullptr)
+    for (jobject item : Of(arguments)->items) Log("main_arg " + TextOf(item));
+  if (Enabled("NXO_JVM_DOUBLE_THROW")) Throw("java/lang/IllegalStateException");
+}
+
+jobject CallStatic(jmethodID method, const std::vector<jobject>& arguments) {
+  if (method == reinterpret_cast<jmethodID>(&get_property_method)) {
+    std::string name = TextOf(arguments[0]);
+    if (name == "java.version") {
+      std::string version = Setting("NXO_JVM_DOUBLE_VERSION");
+      return NewJavaString(FromUtf8((version.empty() ? DefaultVersion() : version).c_str()));
+    }
+    auto found = properties.find(name);
+    return found == properties.end() ? nullptr : NewJavaString(FromUtf8(found->second.c_str()));
+  }
+  if (method == reinterpret_cast<jmethodID>(&set_property_method)) {
+    std::string name = TextOf(arguments[0]);
+    std::string value = TextOf(arguments[1]);
+    Log("property " + name + "=" + value);
+    auto found = properties.find(name);
+    jobject previous = found == properties.end() ? nullptr : NewJavaString(FromUtf8(found->second.c_str()));
+    properties[name] = value;
+    return previous;
+  }
+  if (method == reinterpret_cast<jmethodID>(&main_method)) {
+    RecordMain(static_cast<jobjectArray>(arguments[0]));
+    return nullptr;
+  }
+  Log("unexpected static method");
+  std::abort();
+}
+
+std::vector<jobject> TakeArguments(jmethodID method, va_list list) {
+  int count = method == reinterpret_cast<jmethodID>(&set_property_method) ? 2 : 1;
+  std::vector<jobject> arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(va_arg(list, jobject));
+  return arguments;
+}
+
+std::vector<jobject> TakeArguments(jmethodID method, const jvalue* values) {
+  int count = method == reinterpret_cast<jmethodID>(&set_property_method) ? 2 : 1;
+  std::vector<jobject> arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(values[i].l);
+  return arguments;
+}
+
+// ---- JNI functions -------------------------------------------------------------
+
+jint JNICALL GetVersion(JNIEnv*) { return JNI_VERSION_1_8; }
+
+jclass JNICALL FindClass(JNIEnv*, const char* name) {
+  std::string wanted = name;
+  bool known = wanted == kSystemClass || wanted == kStringClass ||
+               (wanted == kLauncherClass && !Enabled("NXO_JVM_DOUBLE_NO_LAUNCHER"));
+  if (!known) {
+    Log("missing_class " + wanted);
+    Throw("java/lang/NoClassDefFoundError");
+    return nullptr;
+  }
+  return static_cast<jclass>(NewLocal(new Object{Object::kClass, wanted, {}, {}}));
+}
+
+jthrowable JNICALL ExceptionOccurred(JNIEnv*) {
+  if (pending_exception.empty()) return nullptr;
+  return static_cast<jthrowable>(NewLocal(new Object{Object::kThrowable, pending_exception, {}, {}}));
+}
+
+void JNICALL ExceptionDescribe(JNIEnv*) {
+  if (pending_exception.empty()) return;
+  std::fprintf(stderr, "Exception in thread \"main\" %s\n", pending_exception.c_str());
+  std::fflush(stderr);
+  Log("describe " + pending_exception);
+  pending_exception.clear();  // as the JNI specification says, describing clears
+}
+
+void JNICALL ExceptionClear(JNIEnv*) {
+  Log("clear");
+  pending_exception.clear();
+}
+
+jboolean JNICALL ExceptionCheck(JNIEnv*) { return pending_exception.empty() ? JNI_FALSE : JNI_TRUE; }
+
+void JNICALL DeleteLocalRef(JNIEnv*, jobject object) {
+  if (object == nullptr) return;
+  if (live_locals.erase(Of(object)) == 0) {
+    Log("bad_delete");
+    return;
+  }
+  for (jobject item : Of(object)->items) delete Of(item);
+  delete Of(object);
+}
+
+jfieldID JNICALL GetStaticFieldID(JNIEnv*, jclass cls, const char* name, const char* signature) {
+  if (Of(cls)->name == kLauncherClass && std::strcmp(name, "startClass") == 0 &&
+      std::strcmp(signature, "Ljava/lang/String;") == 0)
+    return reinterpret_cast<jfieldID>(&start_class_field);
+  Throw("java/lang/NoSuchFieldError");
+  return nullptr;
+}
+
+void JNICALL SetStaticObjectField(JNIEnv*, jclass, jfieldID field, jobject value) {
+  if (field == reinterpret_cast<jfieldID>(&start_class_field)) Log("startClass " + TextOf(value));
+}
+
+jmethodID JNICALL GetStaticMethodID(JNIEnv*, jclass cls, const char* name, const char* signature) {
+  std::string owner = Of(cls)->name;
+  std::string method = name;
+  std::string sig = signature;
+  if (owner == kLauncherClass && method == "main" && sig == "([Ljava/lang/String;)V" &&
+      !Enabled("NXO_JVM_DOUBLE_NO_MAIN"))
+    return reinterpret_cast<jmethodID>(&main_method);
+  if (owner == kSystemClass && method == "getProperty" && sig == "(Ljava/lang/String;)Ljava/lang/String;")
+    return reinterpret_cast<jmethodID>(&get_property_method);
+  if (owner == kSystemClass && method == "setProperty" &&
+      sig == "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;")
+    return reinterpret_cast<jmethodID>(&set_property_method);
+  Log("missing_method " + owner + "." + method + sig);
+  Throw("java/lang/NoSuchMethodError");
+  return nullptr;
+}
+
+jobject JNICALL CallStaticObjectMethodV(JNIEnv*, jclass, jmethodID method, va_list list) {
+  return CallStatic(method, TakeArguments(method, list));
+}
+
+jobject JNICALL CallStaticObjectMethod(JNIEnv* env, jclass cls, jmethodID method, ...) {
+  va_list list;
+  va_start(list, method);
+  jobject result = CallStaticObjectMethodV(env, cls, method, list);
+  va_end(list);
+  return result;
+}
+
+jobject JNICALL CallStaticObjectMethodA(JNIEnv*, jclass, jmethodID method, const jvalue* values) {
+  return CallStatic(method, TakeArguments(method, values));
+}
+
+void JNICALL CallStaticVoidMethodV(JNIEnv*, jclass, jmethodID method, va_list list) {
+  CallStatic(method, TakeArguments(method, list));
+}
+
+void JNICALL CallStaticVoidMethod(JNIEnv* env, jclass cls, jmethodID method, ...) {
+  va_list list;
+  va_start(list, method);
+  CallStaticVoidMethodV(env, cls, method, list);
+  va_end(list);
+}
+
+void JNICALL CallStaticVoidMethodA(JNIEnv*, jclass, jmethodID method, const jvalue* values) {
+  CallStatic(method, TakeArguments(method, values));
+}
+
+jstring JNICALL NewString(JNIEnv*, const jchar* units, jsize length) {
+  return NewJavaString(std::u16string(reinterpret_cast<const char16_t*>(units), static_cast<size_t>(length)));
+}
+
+jstring JNICALL NewStringUTF(JNIEnv*, const char* utf8) { return NewJavaString(FromUtf8(utf8)); }
+
+jsize JNICALL GetStringLength(JNIEnv*, jstring text) { return static_cast<jsize>(Of(text)->text.size()); }
+
+const jchar* JNICALL GetStringChars(JNIEnv*, jstring text, jboolean* is_copy) {
+  if (is_copy != nullptr) *is_copy = JNI_TRUE;
+  const std::u16string& units = Of(text)->text;
+  jchar* copy = new jchar[units.size() + 1];
+  std::memcpy(copy, units.data(), units.size() * sizeof(jchar));
+  copy[units.size()] = 0;
+  return copy;
+}
+
+void JNICALL ReleaseStringChars(JNIEnv*, jstring, const jchar* chars) { delete[] chars; }
+
+const char* JNICALL GetStringUTFChars(JNIEnv*, jstring text, jboolean* is_copy) {
+  if (is_copy != nullptr) *is_copy = JNI_TRUE;
+  std::string utf8 = ToUtf8(Of(text)->text);
+  char* copy = new char[utf8.size() + 1];
+  std::memcpy(copy, utf8.c_str(), utf8.size() + 1);
+  return copy;
+}
+
+void JNICALL ReleaseStringUTFChars(JNIEnv*, jstring, const char* chars) { delete[] chars; }
+
+jsize JNICALL GetArrayLength(JNIEnv*, jarray array) { return static_cast<jsize>(Of(array)->items.size()); }
+
+jobjectArray JNICALL NewObjectArray(JNIEnv*, jsize length, jclass element, jobject initial) {
+  Object* array = new Object{Object::kArray, "[L" + Of(element)->name + ";", {}, {}};
+  array->items.assign(static_cast<size_t>(length), initial);
+  return static_cast<jobjectArray>(NewLocal(array));
+}
+
+jobject JNICALL GetObjectArrayElement(JNIEnv*, jobjectArray array, jsize index) {
+  jobject item = Of(array)->items.at(static_cast<size_t>(index));
+  return item == nullptr ? nullptr : NewLocal(new Object(*Of(item)));
+}
+
+void JNICALL SetObjectArrayElement(JNIEnv*, jobjectArray array, jsize index, jobject value) {
+  // The element keeps its own copy: the caller deletes its local reference.
+  Object* element = value == nullptr ? nullptr : new Object(*Of(value));
+  jobject& slot = Of(array)->items.at(static_cast<size_t>(index));
+  delete Of(slot);
+  slot = reinterpret_cast<jobject>(element);
+}
+
+// ---- Invocation interface -----------------------------------------------------
+
+jint JNICALL DestroyJavaVM(JavaVM*) {
+  Log("destroy");
+  Log("live_local_refs " + std::to_string(live_locals.size()));
+  return JNI_OK;
+}
+
+jint JNICALL AttachCurrentThread(JavaVM*, void** env, void*) {
+  Log("attach");
+  *env = &the_env;
+  return JNI_OK;
+}
+
+jint JNICALL AttachCurrentThreadAsDaemon(JavaVM*, void** env, void*) {
+  Log("attach_daemon");
+  *env = &the_env;
+  return JNI_OK;
+}
+
+jint JNICALL DetachCurrentThread(JavaVM*) {
+  Log("detach");
+  return JNI_OK;
+}
+
+jint JNICALL GetEnv(JavaVM*, void** env, jint) {
+  *env = &the_env;
+  return JNI_OK;
+}
+
+void Unexpected() {
+  Log("unexpected_jni_call");
+  std::abort();
+}
+
+template <typename Table>
+void FillWithTraps(Table& table) {
+  void** slots = reinterpret_cast<void**>(&table);
+  for (size_t i = 0; i < sizeof(Table) / sizeof(void*); ++i) slots[i] = reinterpret_cast<void*>(&Unexpected);
+}
+
+void BuildTables() {
+  FillWithTraps(env_functions);
+  JNINativeInterface_& f = env_functions;
+  f.GetVersion = GetVersion;
+  f.FindClass = FindClass;
+  f.ExceptionOccurred = ExceptionOccurred;
+  f.ExceptionDescribe = ExceptionDescribe;
+  f.ExceptionClear = ExceptionClear;
+  f.ExceptionCheck = ExceptionCheck;
+  f.DeleteLocalRef = DeleteLocalRef;
+  f.GetStaticFieldID = GetStaticFieldID;
+  f.SetStaticObjectField = SetStaticObjectField;
+  f.GetStaticMethodID = GetStaticMethodID;
+  f.CallStaticObjectMethod = CallStaticObjectMethod;
+  f.CallStaticObjectMethodV = CallStaticObjectMethodV;
+  f.CallStaticObjectMethodA = CallStaticObjectMethodA;
+  f.CallStaticVoidMethod = CallStaticVoidMethod;
+  f.CallStaticVoidMethodV = CallStaticVoidMethodV;
+  f.CallStaticVoidMethodA = CallStaticVoidMethodA;
+  f.NewString = NewString;
+  f.NewStringUTF = NewStringUTF;
+  f.GetStringLength = GetStringLength;
+  f.GetStringChars = GetStringChars;
+  f.ReleaseStringChars = ReleaseStringChars;
+  f.GetStringUTFChars = GetStringUTFChars;
+  f.ReleaseStringUTFChars = ReleaseStringUTFChars;
+  f.GetArrayLength = GetArrayLength;
+  f.NewObjectArray = NewObjectArray;
+  f.GetObjectArrayElement = GetObjectArrayElement;
+  f.SetObjectArrayElement = SetObjectArrayElement;
+  the_env.functions = &env_functions;
+
+  FillWithTraps(vm_functions);
+  vm_functions.DestroyJavaVM = DestroyJavaVM;
+  vm_functions.AttachCurrentThread = AttachCurrentThread;
+  vm_functions.DetachCurrentThread = DetachCurrentThread;
+  vm_functions.GetEnv = GetEnv;
+  vm_functions.AttachCurrentThreadAsDaemon = AttachCurrentThreadAsDaemon;
+  the_vm.functions = &vm_functions;
+}
+
+// "-Dname=value" options become properties, as in a real runtime.
+void TakeProperty(const std::string& option) {
+  if (option.rfind("-D", 0) != 0) return;
+  std::size_t equals = option.find('=');
+  std::string name = option.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+  properties[name] = equals == std::string::npos ? "" : option.substr(equals + 1);
+}
+
+[[maybe_unused]] jint Create(JavaVM** vm, void** env, void* raw_arguments) {
+  const JavaVMInitArgs* arguments = static_cast<const JavaVMInitArgs*>(raw_arguments);
+  char header[96];
+  std::snprintf(header, sizeof header, "create version=0x%08x ignore=%d options=%d",
+                static_cast<unsigned>(arguments->version), arguments->ignoreUnrecognized,
+                static_cast<int>(arguments->nOptions));
+  Log(header);
+  for (jint i = 0; i < arguments->nOptions; ++i) {
+    Log(std::string("option ") + arguments->options[i].optionString);
+    TakeProperty(arguments->options[i].optionString);
+  }
+  if (Enabled("NXO_JVM_DOUBLE_REFUSE")) {
+    Log("refused");
+    return JNI_ERR;
+  }
+  BuildTables();
+  *vm = &the_vm;
+  *env = &the_env;
+  return JNI_OK;
+}
+
+}  // namespace
+
+#if NXO_DOUBLE_ENTRY == 1
+extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void* arguments) {
+  return Create(vm, env, arguments);
+}
+#elif NXO_DOUBLE_ENTRY == 2
+extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM_Impl(JavaVM** vm, void** env, void* arguments) {
+  return Create(vm, env, arguments);
+}
+#else
+// No creation entry under either name; the library still exports something.
+extern "C" JNIEXPORT jint JNICALL JNI_GetDefaultJavaVMInitArgs(void*) { return JNI_ERR; }
+#endif
+
+#ifdef _WIN32
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_DETACH) Log("unload");
+  return TRUE;
+}
+#else
+__attribute__((destructor)) static void OnUnload() { Log("unload"); }
+#endif
