@@ -1,0 +1,140 @@
+// The natives of com.tarnwick.nxo.KestrelClassLoader. None of them looks into
+// the payload: every lookup answers "no match", and the Java side falls back
+// to the archive loader it extends. The two that return the base class's
+// answer call it non-virtually, because the Java method of the same name on
+// the object may itself be this native and would call straight back here.
+#include <string>
+#include <vector>
+
+#include "archive/natives.h"
+#include "archive/remembered_keys.h"
+
+namespace {
+
+constexpr char kFindResourceDescriptor[] = "(Ljava/lang/String;)Ljava/net/URL;";
+constexpr char kFindResourcesDescriptor[] = "(Ljava/lang/String;)Ljava/util/Enumeration;";
+
+// Deletes a local reference when it goes out of scope; the natives may run
+// in long loops of the JVM, so none is left for the frame to collect.
+class LocalRef {
+ public:
+  LocalRef(JNIEnv* env, jobject ref) : env_(env), ref_(ref) {}
+  ~LocalRef() {
+    if (ref_ != nullptr) env_->DeleteLocalRef(ref_);
+  }
+  LocalRef(const LocalRef&) = delete;
+  LocalRef& operator=(const LocalRef&) = delete;
+
+  jobject get() const { return ref_; }
+  jclass as_class() const { return static_cast<jclass>(ref_); }
+  explicit operator bool() const { return ref_ != nullptr; }
+
+ private:
+  JNIEnv* env_;
+  jobject ref_;
+};
+
+// Calls the named method of the superclass of |self|'s class (found anew on
+// each call) non-virtually with one argument. Null when the method cannot
+// be found; the JVM's exception is then left pending for the caller.
+jobject CallBaseMethod(JNIEnv* env, jobject self, const char* name, const char* descriptor,
+                       jobject argument) {
+  const LocalRef own_class(env, env->GetObjectClass(self));
+  const LocalRef base_class(env, env->GetSuperclass(own_class.as_class()));
+  if (!base_class) return nullptr;
+  const jmethodID method = env->GetMethodID(base_class.as_class(), name, descriptor);
+  if (method == nullptr) return nullptr;
+  return env->CallNonvirtualObjectMethod(self, base_class.as_class(), method, argument);
+}
+
+jobject DescribeAndClear(JNIEnv* env) {
+  env->ExceptionDescribe();
+  env->ExceptionClear();
+  return nullptr;
+}
+
+// Adds every element of |enumeration| to |vector| in order. False when a
+// call threw; the exception stays pending.
+bool CopyElements(JNIEnv* env, jobject enumeration, jobject vector, jmethodID add) {
+  const LocalRef enumeration_class(env, env->GetObjectClass(enumeration));
+  const jmethodID has_more =
+      env->GetMethodID(enumeration_class.as_class(), "hasMoreElements", "()Z");
+  const jmethodID next =
+      env->GetMethodID(enumeration_class.as_class(), "nextElement", "()Ljava/lang/Object;");
+  if (has_more == nullptr || next == nullptr) return false;
+  while (env->CallBooleanMethod(enumeration, has_more)) {
+    const LocalRef element(env, env->CallObjectMethod(enumeration, next));
+    if (env->ExceptionCheck()) return false;
+    env->CallBooleanMethod(vector, add, element.get());
+    if (env->ExceptionCheck()) return false;
+  }
+  return !env->ExceptionCheck();
+}
+
+// The payload's jars are reached on the Java side through its archive
+// loader; the native list of them has no entries in this design.
+std::vector<std::string> EmbeddedJarNames() { return {}; }
+
+}  // namespace
+
+extern "C" {
+
+jclass JNICALL Java_com_tarnwick_nxo_KestrelClassLoader_findClass(JNIEnv*, jobject, jstring) {
+  return nullptr;
+}
+
+jclass JNICALL Java_com_tarnwick_nxo_KestrelClassLoader_defineClass(JNIEnv*, jobject, jstring,
+                                                                    jobject) {
+  return nullptr;
+}
+
+jobject JNICALL Java_com_tarnwick_nxo_KestrelClassLoader_findResource0(JNIEnv*, jobject, jstring) {
+  return nullptr;
+}
+
+jobject JNICALL Java_com_tarnwick_nxo_KestrelClassLoader_findResource(JNIEnv* env, jobject self,
+                                                                     jstring name) {
+  Java_com_tarnwick_nxo_KestrelClassLoader_findResource0(env, self, name);
+  return CallBaseMethod(env, self, "findResource", kFindResourceDescriptor, name);
+}
+
+jobject JNICALL Java_com_tarnwick_nxo_KestrelClassLoader_findResources(JNIEnv* env, jobject self,
+                                                                      jstring name) {
+  // A copy into a Vector, so the caller gets an enumeration that no longer
+  // depends on the base class's (possibly lazy) one.
+  const LocalRef vector_class(env, env->FindClass("java/util/Vector"));
+  if (!vector_class) return DescribeAndClear(env);
+  const jmethodID init = env->GetMethodID(vector_class.as_class(), "<init>", "()V");
+  const jmethodID add = init ? env->GetMethodID(vector_class.as_class(), "add", "(Ljava/lang/Object;)Z")
+                             : nullptr;
+  const jmethodID elements =
+      add ? env->GetMethodID(vector_class.as_class(), "elements", "()Ljava/util/Enumeration;")
+          : nullptr;
+  if (elements == nullptr) return DescribeAndClear(env);
+  const LocalRef vector(env, env->NewObject(vector_class.as_class(), init));
+  if (!vector) return DescribeAndClear(env);
+
+  const LocalRef found(env, CallBaseMethod(env, self, "findResources", kFindResourcesDescriptor, name));
+  if (env->ExceptionCheck()) return nullptr;  // the base class's failure is the caller's
+  if (found && !CopyElements(env, found.get(), vector.get(), add)) return nullptr;
+
+  jobject result = env->CallObjectMethod(vector.get(), elements);
+  if (result == nullptr) return DescribeAndClear(env);
+  return result;
+}
+
+jobjectArray JNICALL Java_com_tarnwick_nxo_KestrelClassLoader_getEmbeddedJars(JNIEnv* env, jobject) {
+  const std::vector<std::string> jars =
+      nxo::archive::UseJarProtocolOff() ? std::vector<std::string>() : EmbeddedJarNames();
+  const LocalRef string_class(env, env->FindClass("java/lang/String"));
+  if (!string_class) return nullptr;
+  jobjectArray array =
+      env->NewObjectArray(static_cast<jsize>(jars.size()), string_class.as_class(), nullptr);
+  for (std::size_t i = 0; array != nullptr && i < jars.size(); ++i) {
+    const LocalRef jar(env, env->NewStringUTF(jars[i].c_str()));
+    env->SetObjectArrayElement(array, static_cast<jsize>(i), jar.get());
+  }
+  return array;
+}
+
+}  // extern "C"

@@ -1,0 +1,39 @@
+// The native behind the "nxo:" URL scheme of com.tarnwick.nxo.Handler.
+#include <string>
+
+#include "archive/natives.h"
+#include "archive/remembered_keys.h"
+#include "archive/resource_url.h"
+
+namespace {
+
+// The string's UTF-16 units; a null string reads as empty.
+std::u16string JavaStringUnits(JNIEnv* env, jstring text) {
+  if (text == nullptr) return {};
+  const jsize length = env->GetStringLength(text);
+  std::u16string units(static_cast<std::size_t>(length), u'\0');
+  static_assert(sizeof(jchar) == sizeof(char16_t));
+  env->GetStringRegion(text, 0, length, reinterpret_cast<jchar*>(units.data()));
+  return units;
+}
+
+jbyteArray NewJavaBytes(JNIEnv* env, const std::string& bytes) {
+  const auto length = static_cast<jsize>(bytes.size());
+  jbyteArray array = env->NewByteArray(length);
+  if (array != nullptr && length > 0) {
+    env->SetByteArrayRegion(array, 0, length, reinterpret_cast<const jbyte*>(bytes.data()));
+  }
+  return array;
+}
+
+}  // namespace
+
+extern "C" jbyteArray JNICALL Java_com_tarnwick_nxo_Handler_loadResourceData(JNIEnv* env, jobject,
+                                                                             jstring url) {
+  const nxo::archive::ResourceSwitches switches{nxo::archive::CompatibleOn,
+                                                nxo::archive::FakeClassBytesOff};
+  const std::optional<std::string> data =
+      nxo::archive::ResourceData(JavaStringUnits(env, url), switches);
+  if (!data) return nullptr;
+  return NewJavaBytes(env, *data);
+}

@@ -1,0 +1,99 @@
+// Binding the table of natives to the support classes with RegisterNatives,
+// where the JVM cannot load the running executable as a native library.
+#include "archive/natives.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace nxo::archive {
+namespace {
+
+// The stdcall argument size of a native with this JNI descriptor: the
+// JNIEnv pointer and the object or class, then each parameter (a long or a
+// double takes 8 bytes, everything else 4).
+constexpr int StdcallArgumentBytes(std::string_view descriptor) {
+  int bytes = 8;
+  std::size_t at = 1;  // after "("
+  while (at < descriptor.size() && descriptor[at] != ')') {
+    const char kind = descriptor[at];
+    if (kind == 'J' || kind == 'D') {
+      bytes += 8;
+      ++at;
+      continue;
+    }
+    bytes += 4;
+    while (descriptor[at] == '[') ++at;
+    if (descriptor[at] == 'L') at = descriptor.find(';', at);
+    ++at;
+  }
+  return bytes;
+}
+
+#define NXO_NATIVE(cls, method, descriptor, bytes, result, params)  \
+  static_assert(StdcallArgumentBytes(descriptor) == (bytes),        \
+                "argument bytes of " #cls "." #method " do not match its descriptor");
+#include "archive/natives.def.h"
+#undef NXO_NATIVE
+
+struct NativeEntry {
+  const char* class_name;
+  JNINativeMethod method;
+};
+
+const NativeEntry kNatives[] = {
+#define NXO_NATIVE(cls, method, descriptor, bytes, result, params)                     \
+  {"com/tarnwick/nxo/" #cls,                                                        \
+   {const_cast<char*>(#method), const_cast<char*>(descriptor),                      \
+    reinterpret_cast<void*>(&Java_com_tarnwick_nxo_##cls##_##method)}},
+#include "archive/natives.def.h"
+#undef NXO_NATIVE
+};
+
+void SetSystemProperty(JNIEnv* env, const char* name, const char* value) {
+  jclass system = env->FindClass("java/lang/System");
+  if (system != nullptr) {
+    const jmethodID set_property = env->GetStaticMethodID(
+        system, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
+    jstring java_name = env->NewStringUTF(name);
+    jstring java_value = env->NewStringUTF(value);
+    if (set_property != nullptr && java_name != nullptr && java_value != nullptr) {
+      jobject previous = env->CallStaticObjectMethod(system, set_property, java_name, java_value);
+      if (previous != nullptr) env->DeleteLocalRef(previous);
+    }
+    if (java_value != nullptr) env->DeleteLocalRef(java_value);
+    if (java_name != nullptr) env->DeleteLocalRef(java_name);
+    env->DeleteLocalRef(system);
+  }
+  env->ExceptionClear();
+}
+
+}  // namespace
+
+int RegisterLauncherNatives(JNIEnv* env) {
+  // Finding a class initialises it, and its static initialiser decides by
+  // this property whether to load the executable as a library.
+  SetSystemProperty(env, kNativesRegisteredProperty, "true");
+  int registered = 0;
+  const char* current_name = nullptr;
+  jclass current_class = nullptr;
+  for (const NativeEntry& entry : kNatives) {
+    if (current_name == nullptr || std::strcmp(current_name, entry.class_name) != 0) {
+      if (current_class != nullptr) env->DeleteLocalRef(current_class);
+      current_name = entry.class_name;
+      current_class = env->FindClass(entry.class_name);
+      if (current_class == nullptr) env->ExceptionClear();
+    }
+    if (current_class == nullptr) continue;
+    // One method at a time: a class version that does not declare one of
+    // them native must not keep the others from being bound.
+    if (env->RegisterNatives(current_class, &entry.method, 1) == JNI_OK) {
+      ++registered;
+    } else {
+      env->ExceptionClear();
+    }
+  }
+  if (current_class != nullptr) env->DeleteLocalRef(current_class);
+  return registered;
+}
+
+}  // namespace nxo::archive

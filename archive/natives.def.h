@@ -1,0 +1,27 @@
+// Every native method that the executable provides to the Java support
+// classes, one line each:
+//
+//   NXO_NATIVE(Class, method, "JNI descriptor", argument bytes, result type, (C parameters))
+//
+// Class is the simple name of a class in package com.tarnwick.nxo; the C
+// function is Java_com_tarnwick_nxo_<Class>_<method>. The argument bytes are
+// the 32-bit stdcall size of the C parameters (4 for JNIEnv*, 4 for the object
+// or class, 4 for each int or reference, 8 for a long or double); Windows
+// exports the function as "_Java_com_tarnwick_nxo_<Class>_<method>@<bytes>".
+//
+// Adding a native is adding its line here and defining the function (the
+// declaration comes from archive/natives.h). From this list come the
+// declarations, the compile-time check of the byte counts against the
+// descriptors, the Linux RegisterNatives table and the Windows .def file,
+// which a CMake script reads line by line: keep one entry per line, in
+// exactly this form, and names free of "_".
+//
+// No include guard: included several times with different NXO_NATIVE macros.
+
+NXO_NATIVE(Handler, loadResourceData, "(Ljava/lang/String;)[B", 12, jbyteArray, (JNIEnv*, jobject, jstring))
+NXO_NATIVE(KestrelClassLoader, defineClass, "(Ljava/lang/String;Ljava/security/CodeSource;)Ljava/lang/Class;", 16, jclass, (JNIEnv*, jobject, jstring, jobject))
+NXO_NATIVE(KestrelClassLoader, findClass, "(Ljava/lang/String;)Ljava/lang/Class;", 12, jclass, (JNIEnv*, jobject, jstring))
+NXO_NATIVE(KestrelClassLoader, findResource, "(Ljava/lang/String;)Ljava/net/URL;", 12, jobject, (JNIEnv*, jobject, jstring))
+NXO_NATIVE(KestrelClassLoader, findResource0, "(Ljava/lang/String;)Ljava/net/URL;", 12, jobject, (JNIEnv*, jobject, jstring))
+NXO_NATIVE(KestrelClassLoader, findResources, "(Ljava/lang/String;)Ljava/util/Enumeration;", 12, jobject, (JNIEnv*, jobject, jstring))
+NXO_NATIVE(KestrelClassLoader, getEmbeddedJars, "()[Ljava/lang/String;", 8, jobjectArray, (JNIEnv*, jobject))
