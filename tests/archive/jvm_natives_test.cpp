@@ -1,7 +1,9 @@
 // The natives bound to test stand-ins of the support classes in a real JVM
 // (one per process), registered the way the Linux launcher registers them.
-// NXO_TEST_PAYLOAD selects the class directory: "full" (every native declared,
-// the default) or "partial" (shaped like the shipped class loader).
+// NXO_TEST_PAYLOAD names the classes on the class path (NXO_TEST_CLASS_PATH):
+// "full" (stand-ins declaring every native, the default), "partial" (a
+// stand-in loader shaped like the shipped one, nothing else) or "real" (the
+// shipped support classes). Each runs only the tests meant for it.
 #include <gtest/gtest.h>
 #include <jni.h>
 
@@ -15,6 +17,7 @@
 #include "config/launch_config.h"
 #include "platform/platform.h"
 #include "tests/archive/expected_class_file.h"
+#include "tests/test_util.h"
 
 namespace nxo::archive {
 namespace {
@@ -38,7 +41,9 @@ Jvm CreateJvm() {
   using CreateJavaVm = jint (*)(JavaVM**, void**, void*);
   auto create = reinterpret_cast<CreateJavaVm>(platform::FindSymbol(library, "JNI_CreateJavaVM"));
   if (create == nullptr) return jvm;
-  std::string class_path = "-Djava.class.path=" NXO_TEST_JAVA_CLASSES "/" + Payload();
+  const char* given_path = std::getenv("NXO_TEST_CLASS_PATH");
+  std::string class_path = std::string("-Djava.class.path=") +
+                           (given_path != nullptr ? given_path : NXO_TEST_JAVA_CLASSES "/full");
   std::string handlers = "-Djava.protocol.handler.pkgs=com.tarnwick";
   JavaVMOption options[] = {{class_path.data(), nullptr}, {handlers.data(), nullptr}};
   JavaVMInitArgs args{};
@@ -61,6 +66,7 @@ const Jvm& SharedJvm() {
 class JvmTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (Payload() != "full") GTEST_SKIP() << "runs with the full stand-in payload";
     env_ = SharedJvm().env;
     ASSERT_NE(env_, nullptr) << "no JVM from " << NXO_TEST_LIBJVM;
     ASSERT_EQ(env_->PushLocalFrame(256), 0);
@@ -364,6 +370,87 @@ TEST(PartialPayload, MethodsAndClassesThatAreNotThereAreSkipped) {
   jclass enumeration = env->FindClass("java/util/Enumeration");
   EXPECT_FALSE(env->CallBooleanMethod(found, env->GetMethodID(enumeration, "hasMoreElements", "()Z")));
   EXPECT_FALSE(env->ExceptionCheck());
+}
+
+// ---- The shipped support classes ---------------------------------------------
+
+class RealPayload : public JvmTest {
+ protected:
+  void SetUp() override {
+    if (Payload() != "real") GTEST_SKIP() << "runs with NXO_TEST_PAYLOAD=real";
+    env_ = SharedJvm().env;
+    ASSERT_NE(env_, nullptr);
+    ASSERT_EQ(env_->PushLocalFrame(256), 0);
+    loader_class_ = Class("com/tarnwick/nxo/KestrelClassLoader");
+    ASSERT_NE(loader_class_, nullptr);
+  }
+  // A loader of the shipped class over directory URLs, without a parent.
+  jobject NewLoader(const std::vector<std::string>& directories) {
+    jclass url_class = Class("java/net/URL");
+    jmethodID url_init = env_->GetMethodID(url_class, "<init>", "(Ljava/lang/String;)V");
+    jobjectArray urls = env_->NewObjectArray(static_cast<jsize>(directories.size()), url_class, nullptr);
+    for (std::size_t i = 0; i < directories.size(); ++i) {
+      env_->SetObjectArrayElement(urls, static_cast<jsize>(i),
+                                  env_->NewObject(url_class, url_init, Str("file:" + directories[i])));
+    }
+    jmethodID init = env_->GetMethodID(loader_class_, "<init>", "([Ljava/net/URL;Ljava/lang/ClassLoader;)V");
+    jobject loader = env_->NewObject(loader_class_, init, urls, nullptr);
+    EXPECT_NE(loader, nullptr);
+    return loader;
+  }
+  std::optional<std::string> ReadUrl(const std::string& url) {
+    jclass url_class = Class("java/net/URL");
+    jobject object = env_->NewObject(url_class, env_->GetMethodID(url_class, "<init>", "(Ljava/lang/String;)V"),
+                                     Str(url));
+    jobject stream = env_->CallObjectMethod(object, env_->GetMethodID(url_class, "openStream",
+                                                                      "()Ljava/io/InputStream;"));
+    if (stream == nullptr) return std::nullopt;
+    jclass stream_class = Class("java/io/InputStream");
+    return Bytes(static_cast<jbyteArray>(
+        env_->CallObjectMethod(stream, env_->GetMethodID(stream_class, "readAllBytes", "()[B"))));
+  }
+
+  jclass loader_class_ = nullptr;
+};
+
+TEST_F(RealPayload, BindsTheNativesTheShippedClassesDeclare) {
+  // KestrelClassLoader: defineClass, findResource0, findResources; Handler:
+  // loadResourceData. findClass and findResource are Java methods there.
+  EXPECT_EQ(SharedJvm().registered, 4);
+}
+
+TEST_F(RealPayload, LoaderFallsBackToItsArchives) {
+  test::TempDir first, second;
+  test::WriteFile(first.File("r.txt"), "one");
+  test::WriteFile(second.File("r.txt"), "two");
+  std::filesystem::create_directories(second.Path() / "p");
+  test::WriteFile((second.Path() / "p" / "Q.class").string(), ExpectedClassBytes("p/Q"));
+  jobject loader = NewLoader({first.Str(), second.Str()});
+  ASSERT_NE(loader, nullptr);
+
+  jobject found = env_->CallObjectMethod(
+      loader, env_->GetMethodID(loader_class_, "findResources", "(Ljava/lang/String;)Ljava/util/Enumeration;"),
+      Str("r.txt"));
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(Elements(found), (std::vector<std::string>{"file:" + first.Str() + "r.txt",
+                                                       "file:" + second.Str() + "r.txt"}));
+  jobject none = env_->CallObjectMethod(
+      loader, env_->GetMethodID(loader_class_, "findResources", "(Ljava/lang/String;)Ljava/util/Enumeration;"),
+      Str("absent.txt"));
+  ASSERT_NE(none, nullptr);
+  EXPECT_TRUE(Elements(none).empty());
+
+  // findClass asks findResource0 and defineClass, which find nothing, and
+  // then defines the class from the directory.
+  jobject loaded = env_->CallObjectMethod(
+      loader, env_->GetMethodID(loader_class_, "loadClass", "(Ljava/lang/String;)Ljava/lang/Class;"), Str("p.Q"));
+  ASSERT_NE(loaded, nullptr);
+  EXPECT_EQ(TextOf(loaded), "class p.Q");
+}
+
+TEST_F(RealPayload, SchemeUrlsReadTheNativeBytes) {
+  EXPECT_EQ(ReadUrl("nxo:lib/a.jar!/com/app/Main.class"), ExpectedClassBytes("com/app/Main"));
+  EXPECT_EQ(ReadUrl("nxo:data/readme.txt"), std::string());
 }
 
 }  // namespace
