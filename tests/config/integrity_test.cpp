@@ -51,7 +51,7 @@ std::string ElfImage() {
 // image | block | L | digest | archive ending in an end record | tail
 std::vector<unsigned char> Packed(const std::string& image, const std::string& tail = "") {
   std::string bytes = image;
-  const std::string block = std::string("\xEF\xBB\xBFmainclass a.B\r\n", 20) + '\0';
+  const std::string block = std::string("\xEF\xBB\xBF" "mainclass a.B\r\n") + '\0';
   bytes += block + test::Le32(static_cast<std::uint32_t>(block.size()));
   bytes += std::string(kDigestSize, '\x11');
   std::string archive(kArchiveLength - kEndRecordSize, 'Z');
