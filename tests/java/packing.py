@@ -105,7 +105,7 @@ class TestApplication:
         jdk.jar(self.jars["stored"], stored, compress=False)
 
         app = self.path("classes", "app")
-        jdk.javac(app, java_sources(os.path.join(FIXTURES, "app")), [self.jars["core"]])
+        jdk.javac(app, java_sources(os.path.join(FIXTURES, "app")), [self.jars["core"], self.support_jar])
         self.jars["app"] = self.path("app.jar")
         jdk.jar(self.jars["app"], app, manifest=os.path.join(FIXTURES, "app.mf"))
 

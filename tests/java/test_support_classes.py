@@ -179,6 +179,9 @@ class NestedApplicationTest(unittest.TestCase):
         with zipfile.ZipFile(FIXTURE.app.jars["plugin"]) as jar:
             self.assertEqual(zipfile.ZIP_DEFLATED, jar.getinfo("data/big.bin").compress_type)
 
+    def test_deserialises_through_the_given_class_loader(self):
+        self.assertEqual("Token(t1)|true|true", self.values["deserialised"])
+
     def test_unnamed_package_class(self):
         self.assertEqual("unnamed package|true", self.values["unnamed"])
 
