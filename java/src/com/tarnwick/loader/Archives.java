@@ -19,21 +19,21 @@ final class Archives {
      * The archive at an archive path such as "file:/app/run!/BOOT-INF/lib/a.jar":
      * a file URL followed by one "!/name" per level of nesting.
      */
-    static ZipRoot root(String spec) throws IOException {
-        ZipRoot known = ROOTS.get(spec);
+    static ZipRoot root(String archivePath) throws IOException {
+        ZipRoot known = ROOTS.get(archivePath);
         if (known != null) {
             return known;
         }
         ZipRoot opened;
-        int separator = spec.lastIndexOf(UrlText.SEPARATOR);
+        int separator = archivePath.lastIndexOf(UrlText.SEPARATOR);
         if (separator < 0) {
-            opened = new ZipRoot(new ZipCatalog(FileRegion.of(UrlText.toFile(spec))), "", spec);
+            opened = new ZipRoot(new ZipCatalog(FileRegion.of(UrlText.toFile(archivePath))), "", archivePath);
         } else {
-            ZipRoot parent = root(spec.substring(0, separator));
-            String name = UrlText.decode(spec.substring(separator + UrlText.SEPARATOR.length()));
-            opened = parent.child(name, spec);
+            ZipRoot parent = root(archivePath.substring(0, separator));
+            String name = UrlText.decode(archivePath.substring(separator + UrlText.SEPARATOR.length()));
+            opened = parent.child(name, archivePath);
         }
-        known = ROOTS.putIfAbsent(spec, opened);
+        known = ROOTS.putIfAbsent(archivePath, opened);
         return known == null ? opened : known;
     }
 }

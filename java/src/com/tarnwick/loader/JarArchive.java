@@ -17,25 +17,25 @@ import java.util.jar.Manifest;
  */
 public final class JarArchive implements Archive {
 
-    private final String spec;
+    private final String archivePath;
 
-    private JarArchive(String spec) {
-        this.spec = spec;
+    private JarArchive(String archivePath) {
+        this.archivePath = archivePath;
     }
 
     /** The archive that is a whole file (a jar, or an executable with an archive appended). */
     public static JarArchive of(File file) {
-        return new JarArchive(UrlText.fileSpec(file));
+        return new JarArchive(UrlText.fileUrlText(file));
     }
 
     @Override
     public URL getUrl() throws MalformedURLException {
-        return ZipRoot.jarUrl(spec + UrlText.SEPARATOR);
+        return ZipRoot.jarUrl(archivePath + UrlText.SEPARATOR);
     }
 
     @Override
     public Manifest getManifest() throws IOException {
-        return Archives.root(spec).manifest();
+        return Archives.root(archivePath).manifest();
     }
 
     /**
@@ -45,7 +45,7 @@ public final class JarArchive implements Archive {
      */
     @Override
     public List<Archive> getNestedArchives(EntryFilter filter) throws IOException {
-        ZipRoot root = Archives.root(spec);
+        ZipRoot root = Archives.root(archivePath);
         List<Archive> nested = new ArrayList<Archive>();
         Set<String> seenDirectories = new HashSet<String>();
         for (String name : root.names()) {
@@ -81,12 +81,12 @@ public final class JarArchive implements Archive {
         };
         if (filter.matches(entry)) {
             String child = name.endsWith("/") ? name.substring(0, name.length() - 1) : name;
-            nested.add(new JarArchive(spec + UrlText.SEPARATOR + UrlText.encode(child)));
+            nested.add(new JarArchive(archivePath + UrlText.SEPARATOR + UrlText.encode(child)));
         }
     }
 
     @Override
     public String toString() {
-        return spec;
+        return archivePath;
     }
 }

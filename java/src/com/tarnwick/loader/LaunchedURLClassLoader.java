@@ -101,7 +101,7 @@ public class LaunchedURLClassLoader extends URLClassLoader {
                     return new DirectoryRoot(path);
                 }
                 if (path.isFile()) {
-                    return Archives.root(UrlText.fileSpec(path));
+                    return Archives.root(UrlText.fileUrlText(path));
                 }
             } catch (IOException e) {
                 return null;

@@ -72,7 +72,7 @@ final class NestedJarFile extends JarFile {
 
     @Override
     public String getName() {
-        return root.spec();
+        return root.archivePath();
     }
 
     @Override

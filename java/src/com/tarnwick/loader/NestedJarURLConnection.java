@@ -21,7 +21,7 @@ import java.util.jar.Manifest;
  */
 public final class NestedJarURLConnection extends JarURLConnection {
 
-    private final String archiveSpec;
+    private final String archivePath;
     private final String entry;
     private ZipRoot root;
 
@@ -30,9 +30,9 @@ public final class NestedJarURLConnection extends JarURLConnection {
         String file = url.getFile();
         int separator = file.lastIndexOf(UrlText.SEPARATOR);
         if (separator < 0) {
-            throw new MalformedURLException("no !/ in spec: " + url);
+            throw new MalformedURLException("no !/ in URL: " + url);
         }
-        archiveSpec = file.substring(0, separator);
+        archivePath = file.substring(0, separator);
         String name = file.substring(separator + UrlText.SEPARATOR.length());
         entry = name.isEmpty() ? null : UrlText.decode(name);
     }
@@ -42,9 +42,9 @@ public final class NestedJarURLConnection extends JarURLConnection {
         if (connected) {
             return;
         }
-        ZipRoot opened = Archives.root(archiveSpec);
+        ZipRoot opened = Archives.root(archivePath);
         if (entry != null && !opened.contains(entry)) {
-            throw new FileNotFoundException("JAR entry " + entry + " not found in " + archiveSpec);
+            throw new FileNotFoundException("JAR entry " + entry + " not found in " + archivePath);
         }
         root = opened;
         connected = true;
@@ -57,11 +57,11 @@ public final class NestedJarURLConnection extends JarURLConnection {
 
     @Override
     public URL getJarFileURL() {
-        if (archiveSpec.indexOf(UrlText.SEPARATOR) < 0) {
+        if (archivePath.indexOf(UrlText.SEPARATOR) < 0) {
             return super.getJarFileURL();
         }
         try {
-            return ZipRoot.jarUrl(archiveSpec);
+            return ZipRoot.jarUrl(archivePath);
         } catch (MalformedURLException e) {
             return super.getJarFileURL();
         }
@@ -75,7 +75,7 @@ public final class NestedJarURLConnection extends JarURLConnection {
         }
         InputStream in = root.open(entry);
         if (in == null) {
-            throw new FileNotFoundException("JAR entry " + entry + " not found in " + archiveSpec);
+            throw new FileNotFoundException("JAR entry " + entry + " not found in " + archivePath);
         }
         return in;
     }
@@ -150,12 +150,12 @@ public final class NestedJarURLConnection extends JarURLConnection {
 
     @Override
     public Permission getPermission() throws IOException {
-        String path = UrlText.toFile(outermostFileSpec()).getPath();
+        String path = UrlText.toFile(outermostFileUrl()).getPath();
         return new FilePermission(path, "read");
     }
 
-    private String outermostFileSpec() {
-        int separator = archiveSpec.indexOf(UrlText.SEPARATOR);
-        return separator < 0 ? archiveSpec : archiveSpec.substring(0, separator);
+    private String outermostFileUrl() {
+        int separator = archivePath.indexOf(UrlText.SEPARATOR);
+        return separator < 0 ? archivePath : archivePath.substring(0, separator);
     }
 }

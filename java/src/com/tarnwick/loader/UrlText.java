@@ -17,16 +17,16 @@ final class UrlText {
     }
 
     /** The file URL text of a file, as the JDK writes it. */
-    static String fileSpec(File file) {
+    static String fileUrlText(File file) {
         return file.getAbsoluteFile().toURI().toString();
     }
 
-    static File toFile(String fileSpec) {
+    static File toFile(String fileUrlText) {
         try {
-            return new File(new URI(fileSpec));
+            return new File(new URI(fileUrlText));
         } catch (Exception e) {
             // Not a strict URI (spaces, a stray authority): take the path as it stands.
-            String path = fileSpec.regionMatches(true, 0, "file:", 0, 5) ? fileSpec.substring(5) : fileSpec;
+            String path = fileUrlText.regionMatches(true, 0, "file:", 0, 5) ? fileUrlText.substring(5) : fileUrlText;
             if (path.startsWith("//")) {
                 int slash = path.indexOf('/', 2);
                 path = slash < 0 ? "" : path.substring(slash);

@@ -29,19 +29,19 @@ final class ZipRoot extends ClassPathRoot {
 
     private final ZipCatalog catalog;
     private final String prefix;
-    private final String spec;
+    private final String archivePath;
     private final File file;
     private final URL url;
     private volatile Manifest manifest;
     private volatile boolean manifestRead;
     private volatile JarFile jarFile;
 
-    ZipRoot(ZipCatalog catalog, String prefix, String spec) throws MalformedURLException {
+    ZipRoot(ZipCatalog catalog, String prefix, String archivePath) throws MalformedURLException {
         this.catalog = catalog;
         this.prefix = prefix;
-        this.spec = spec;
+        this.archivePath = archivePath;
         this.file = catalog.region().file();
-        this.url = new URL("jar", "", -1, spec + UrlText.SEPARATOR, HANDLER);
+        this.url = new URL("jar", "", -1, archivePath + UrlText.SEPARATOR, HANDLER);
     }
 
     /** Makes a URL of the jar scheme that this layer's handler serves. */
@@ -50,8 +50,8 @@ final class ZipRoot extends ClassPathRoot {
     }
 
     /** The archive path: a file URL followed by one "!/name" per nesting level. */
-    String spec() {
-        return spec;
+    String archivePath() {
+        return archivePath;
     }
 
     File file() {
@@ -59,7 +59,7 @@ final class ZipRoot extends ClassPathRoot {
     }
 
     boolean isWholeFile() {
-        return prefix.isEmpty() && spec.indexOf(UrlText.SEPARATOR) < 0;
+        return prefix.isEmpty() && archivePath.indexOf(UrlText.SEPARATOR) < 0;
     }
 
     @Override
@@ -90,7 +90,7 @@ final class ZipRoot extends ClassPathRoot {
 
     @Override
     URL resourceUrl(String name) throws MalformedURLException {
-        return jarUrl(spec + UrlText.SEPARATOR + UrlText.encode(name));
+        return jarUrl(archivePath + UrlText.SEPARATOR + UrlText.encode(name));
     }
 
     @Override
@@ -121,20 +121,20 @@ final class ZipRoot extends ClassPathRoot {
      * directory of this archive. A compressed jar cannot be read in place and is
      * refused.
      */
-    ZipRoot child(String name, String childSpec) throws IOException {
+    ZipRoot child(String name, String childPath) throws IOException {
         int i = name.endsWith("/") ? -1 : indexOf(name);
         if (i >= 0) {
             if (catalog.method(i) != ZipCatalog.STORED) {
-                throw new ZipException("Nested jar " + prefix + name + " in " + spec
+                throw new ZipException("Nested jar " + prefix + name + " in " + archivePath
                         + " is compressed; nested jars must be stored without compression");
             }
-            return new ZipRoot(new ZipCatalog(catalog.storedRegion(i)), "", childSpec);
+            return new ZipRoot(new ZipCatalog(catalog.storedRegion(i)), "", childPath);
         }
         String directory = prefix + (name.endsWith("/") ? name : name + "/");
         if (catalog.hasEntriesUnder(directory)) {
-            return new ZipRoot(catalog, directory, childSpec);
+            return new ZipRoot(catalog, directory, childPath);
         }
-        throw new FileNotFoundException("No nested archive " + name + " in " + spec);
+        throw new FileNotFoundException("No nested archive " + name + " in " + archivePath);
     }
 
     /** Names of the entries of this root, relative to it. */
@@ -200,6 +200,6 @@ final class ZipRoot extends ClassPathRoot {
 
     @Override
     public String toString() {
-        return spec;
+        return archivePath;
     }
 }

@@ -64,18 +64,18 @@ public class Handler extends URLStreamHandler {
     }
 
     /**
-     * Parses an absolute "jar:" spec, or one relative to a jar URL: a relative
+     * Parses an absolute "jar:" URL text, or one relative to a jar URL: a relative
      * path resolves against the entry part after the last "!/", never across it.
      */
     @Override
-    protected void parseURL(URL url, String spec, int start, int limit) {
-        String part = spec.substring(start, limit);
-        boolean absolute = start >= 4 && spec.regionMatches(true, start - 4, "jar:", 0, 4);
+    protected void parseURL(URL url, String text, int start, int limit) {
+        String part = text.substring(start, limit);
+        boolean absolute = start >= 4 && text.regionMatches(true, start - 4, "jar:", 0, 4);
         String file;
         if (absolute) {
             int separator = part.indexOf(SEPARATOR);
             if (separator < 0) {
-                throw new IllegalArgumentException("no !/ in spec: " + spec);
+                throw new IllegalArgumentException("no !/ in URL: " + text);
             }
             int last = part.lastIndexOf(SEPARATOR);
             file = part.substring(0, last + 2) + canonical(part.substring(last + 2));
@@ -83,7 +83,7 @@ public class Handler extends URLStreamHandler {
             String context = url.getFile();
             int separator = context == null ? -1 : context.lastIndexOf(SEPARATOR);
             if (separator < 0) {
-                throw new IllegalArgumentException("no !/ in context of: " + spec);
+                throw new IllegalArgumentException("no !/ in context of: " + text);
             }
             String base = context.substring(0, separator + 2);
             String entry = context.substring(separator + 2);
