@@ -1,9 +1,4 @@
 // Process entry of the launcher.
-#include "config/launch_config.h"
+#include "launcher/startup.h"
 
-int main(int, char**) {
-  nxo::config::LaunchConfig config(true);
-  nxo::config::SetCurrentConfig(&config);
-  nxo::config::SetCurrentConfig(nullptr);
-  return 0;
-}
+int main(int argc, char** argv) { return nxo::launcher::RunStartup(argc, argv); }

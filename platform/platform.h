@@ -176,4 +176,23 @@ void ShowMessageBox(const std::string& text, const std::string& caption, void* o
 using ThreadProcedure = unsigned (*)(void* argument);
 unsigned RunOnNewThread(ThreadProcedure procedure, void* argument);
 
+// ---- Launch support -------------------------------------------------------
+
+// File name of the runtime's splash library beside its JVM library's parent.
+std::string SplashLibraryName();
+
+// Whether the launcher binds its natives with RegisterNatives: where the
+// running executable cannot be loaded as a library (Linux), System.load of
+// it fails, so the support classes are told to skip it.
+bool BindNativesByRegistration();
+
+// 0 when the process counts as elevated, 1 when it does not, E_FAIL
+// (0x80004005) when the test cannot be made. |flag|, when given, receives 1
+// for elevated and 0 otherwise on success.
+int IsProcessElevated(int* flag);
+inline constexpr int kElevationUnknown = static_cast<int>(0x80004005u);
+
+// Initialises the common-controls library where there is one.
+void InitCommonControls();
+
 }  // namespace nxo::platform

@@ -11,7 +11,7 @@ cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=Release -DNXO_BUILD_TESTS=
   -DNXO_DIST_DIR="$root/dist" >/dev/null
 cmake --build build/linux -j "$jobs"
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake \
-  -DCMAKE_BUILD_TYPE=MinSizeRel -DNXO_DIST_DIR="$root/dist" >/dev/null
+  -DCMAKE_BUILD_TYPE=MinSizeRel -DNXO_BUILD_TESTS=OFF -DNXO_DIST_DIR="$root/dist" >/dev/null
 cmake --build build/win32 -j "$jobs"
 
 [ "${1:-}" = "--no-demo" ] && exit 0

@@ -1,8 +1,16 @@
-// The launcher's own splash window, as the rest of the launcher sees it.
+// The splash screen, as the rest of the launcher sees it.
 //
-// Only the seam exists so far: there is never a splash window, so message
-// boxes have no owner and close requests do nothing.
+// The native splash window is not there yet: there is never a window, so
+// message boxes have no owner and close requests do nothing. The runtime's
+// splash library is found, so that the runtime search runs at the point of
+// start-up where it always runs.
 #pragma once
+
+#include <jni.h>
+
+#include <string>
+
+#include "config/launch_config.h"
 
 namespace nxo::splash {
 
@@ -12,5 +20,24 @@ void* SplashWindowHandle();
 // Schedules the splash to close after |milliseconds| (a negative delay
 // cancels a pending close). Nothing happens without a splash.
 void RequestSplashClose(int milliseconds);
+
+// After JVM creation: unless the application has taken over the splash's
+// closing, close it after |milliseconds|, and leave the choice open again.
+void ApplyLaunchClosePolicy(int milliseconds);
+
+// After the start class's main returned: the same, without resetting.
+void ApplyMainReturnedClosePolicy(int milliseconds);
+
+// Registers a com.tarnwick.nxo.SplashCloseOnWindow as AWT window-event
+// listener. Failures are silent.
+void InstallSplashCloseOnWindow(JNIEnv* env);
+
+// The runtime's splash library beside the JVM library the search chose, or ""
+// when there is no runtime or no readable library.
+std::string FindRuntimeSplashLibrary(const config::LaunchConfig& config);
+
+// Shows the start-up splash: the runtime's splash library when there is one,
+// else the executable's own bitmap. Nothing is shown yet.
+void ShowStartupSplash(const config::LaunchConfig& config);
 
 }  // namespace nxo::splash

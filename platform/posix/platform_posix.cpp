@@ -376,3 +376,22 @@ unsigned RunOnNewThread(ThreadProcedure procedure, void* argument) {
 }
 
 }  // namespace nxo::platform
+
+// ---- Launch support -------------------------------------------------------
+
+namespace nxo::platform {
+
+std::string SplashLibraryName() { return "libsplashscreen.so"; }
+
+bool BindNativesByRegistration() { return true; }
+
+int IsProcessElevated(int* flag) {
+  // The superuser is what an elevated process is elsewhere.
+  const bool elevated = ::geteuid() == 0;
+  if (flag != nullptr) *flag = elevated ? 1 : 0;
+  return elevated ? 0 : 1;
+}
+
+void InitCommonControls() {}
+
+}  // namespace nxo::platform

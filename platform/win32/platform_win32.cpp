@@ -329,3 +329,46 @@ unsigned RunOnNewThread(ThreadProcedure procedure, void* argument) {
 }
 
 }  // namespace nxo::platform
+
+// ---- Launch support -------------------------------------------------------
+
+#include <commctrl.h>
+
+namespace nxo::platform {
+
+std::string SplashLibraryName() { return "splashscreen.dll"; }
+
+bool BindNativesByRegistration() { return false; }
+
+int IsProcessElevated(int* flag) {
+  OSVERSIONINFOA version;
+  ZeroMemory(&version, sizeof version);
+  version.dwOSVersionInfoSize = sizeof version;  // the 148-byte structure
+  const bool nt6 = ::GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+                   version.dwMajorVersion >= 6;
+  if (!nt6) {
+    // Before Vista every process had full rights.
+    if (flag != nullptr) *flag = 1;
+    return 0;
+  }
+  HANDLE token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return kElevationUnknown;
+  TOKEN_ELEVATION elevation;
+  DWORD size = 0;
+  int result = kElevationUnknown;
+  if (::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size)) {
+    result = elevation.TokenIsElevated != 0 ? 0 : 1;
+    if (flag != nullptr) *flag = elevation.TokenIsElevated != 0 ? 1 : 0;
+  }
+  ::CloseHandle(token);
+  return result;
+}
+
+void InitCommonControls() {
+  INITCOMMONCONTROLSEX controls;
+  controls.dwSize = 8;
+  controls.dwICC = 0;
+  ::InitCommonControlsEx(&controls);
+}
+
+}  // namespace nxo::platform

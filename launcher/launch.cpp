@@ -1,0 +1,231 @@
+#include "launcher/launch.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "archive/natives.h"
+#include "config/keys.h"
+#include "config/launch_config.h"
+#include "launcher/command_line.h"
+#include "launcher/jni_util.h"
+#include "launcher/messages.h"
+#include "platform/platform.h"
+#include "runtime/class_path.h"
+#include "runtime/jre_search.h"
+#include "splash/splash.h"
+#include "support/text.h"
+
+namespace nxo::launcher {
+
+namespace {
+
+runtime::JvmHost* current_host = nullptr;
+
+using config::LookupScope;
+using config::ValueForm;
+
+StringList Collect(const config::LaunchConfig& config, const char* key, ValueForm form) {
+  StringList values;
+  config.CollectValues(key, values, LookupScope::kWholeText, form);
+  return values;
+}
+
+// The export lines go into the environment before the runtime is loaded. An
+// inherited JAVA_TOOL_OPTIONS is removed unless the configuration sets it,
+// so the runtime sees only what the configuration asks for.
+void ApplyExports(const config::LaunchConfig& config) {
+  StringList exports = Collect(config, "export", ValueForm::kAnsi);
+  bool tool_options_set = false;
+  for (std::size_t i = 0; i < exports.Size(); ++i) {
+    std::string_view value = exports.View(i);
+    std::string_view::size_type equals = value.find('=');
+    if (equals == std::string_view::npos) continue;
+    platform::PutEnvironment(std::string(value));
+    if (EqualsIgnoreCase(value.substr(0, equals), "JAVA_TOOL_OPTIONS")) tool_options_set = true;
+  }
+  if (!tool_options_set) platform::PutEnvironment("JAVA_TOOL_OPTIONS=");
+}
+
+bool AsSystemClassLoader(const config::LaunchConfig& config) {
+  return EqualsIgnoreCase(config::keys::AsSystemClassLoader(config), "TRUE");
+}
+
+bool SplashClosesOnWindow(const config::LaunchConfig& config) {
+  return EqualsIgnoreCase(config::keys::SplashCloseOnWindow(config), "true");
+}
+
+void ReportFailure(int code, const std::string& version, const std::string& min_jre,
+                   const std::string& max_jre) {
+  std::string text = GetMessageText(static_cast<unsigned>(code));
+  if (code == kVersionTooLow || code == kVersionTooHigh)
+    text = FormatMessageText(text.c_str(), version.c_str(), min_jre.c_str(), max_jre.c_str(), "", "");
+  ShowMessage(text);
+}
+
+// Where the running executable cannot be loaded as a library (Linux), the
+// launcher binds the natives itself and tells the support classes so.
+void BindLauncherNatives(JNIEnv* env) {
+  if (platform::BindNativesByRegistration()) archive::RegisterLauncherNatives(env);
+}
+
+jobjectArray BuildJavaArguments(JNIEnv* env, const std::vector<char*>& configured, int argument_count,
+                                char** arguments, int extra_count, char** extra_arguments) {
+  jclass string_class = env->FindClass("java/lang/String");
+  if (string_class == nullptr) return nullptr;
+  const jsize total = static_cast<jsize>(configured.size()) + argument_count + extra_count;
+  jobjectArray array = env->NewObjectArray(total, string_class, nullptr);
+  jsize index = 0;
+  auto store = [&](const char* text) {
+    std::u16string wide = AnsiToWide(text);
+    std::vector<jchar> units(wide.begin(), wide.end());
+    jstring element = env->NewString(units.data(), static_cast<jsize>(units.size()));
+    env->SetObjectArrayElement(array, index++, element);
+    env->DeleteLocalRef(element);
+  };
+  if (array != nullptr) {
+    for (char* text : configured) store(text);
+    for (int i = 0; i < argument_count; ++i) store(arguments[i]);
+    for (int i = 0; i < extra_count; ++i) store(extra_arguments[i]);
+  }
+  env->DeleteLocalRef(string_class);
+  return array;
+}
+
+}  // namespace
+
+runtime::JvmHost* CurrentJvmHost() { return current_host; }
+void SetCurrentJvmHost(runtime::JvmHost* host) { current_host = host; }
+
+int ScanVersion(const std::string& text, int components[4]) {
+  // The C runtime's scanf decides what a number and a separator are, so
+  // versions compare exactly as they always have.
+  std::vector<char> s1(text.size() + 1), s2(text.size() + 1), s3(text.size() + 1);
+  int fields = std::sscanf(text.c_str(), "%d%[^0-9]%d%[^0-9]%d%[^0-9]%d", &components[0], s1.data(),
+                           &components[1], s2.data(), &components[2], s3.data(), &components[3]);
+  if (fields < 0) fields = 0;
+  return (fields + 1) / 2;
+}
+
+int CheckVersionBounds(const std::string& version, const std::string& min_jre,
+                       const std::string& max_jre) {
+  int have[4] = {0, 0, 0, 0}, low[4] = {0, 0, 0, 0}, high[4] = {0, 0, 0, 0};
+  const int have_count = ScanVersion(version, have);
+  const int low_count = ScanVersion(min_jre, low);
+  for (int i = 0; i < (low_count < have_count ? low_count : have_count); ++i) {
+    if (have[i] < low[i]) return kVersionTooLow;
+    if (have[i] > low[i]) break;
+  }
+  const int high_count = ScanVersion(max_jre, high);
+  for (int i = 0; i < (high_count < have_count ? high_count : have_count); ++i) {
+    if (have[i] > high[i]) return kVersionTooHigh;
+    if (have[i] < high[i]) break;
+  }
+  return kLaunchOk;
+}
+
+void AppendLauncherOptions(runtime::JvmHost& host) {
+  const config::LaunchConfig& config = *config::CurrentConfig();
+  host.options.Append("-Djava.class.path=" +
+                      runtime::BuildClassPath(config, runtime::ClassPathKind::kJvm));
+  host.options.Append("-Dnxo.class.path=" +
+                      runtime::BuildClassPath(config, runtime::ClassPathKind::kExtra));
+  host.options.Append("-Dnxo.app.path=" + config.ExecutablePath());
+  host.options.Append("-Dapplication.home=" + config.ApplicationDirectory());
+  if (AsSystemClassLoader(config)) {
+    host.options.Append("-Djava.protocol.handler.pkgs=com.tarnwick");
+    host.options.Append("-Djava.system.class.loader=com.tarnwick.nxo.KestrelClassLoader");
+  }
+  if (platform::IsProcessElevated(nullptr) == 0) host.options.Append("-Dnxo.is.elevated=true");
+}
+
+int InvokeStartClass(JNIEnv* env, const std::string& main_class, const StringList& configured_lines,
+                     int argument_count, char** arguments, int extra_count, char** extra_arguments) {
+  jclass launcher_class = FindJavaClass(env, kStartClassName);
+  if (launcher_class == nullptr) return kStartClassMissing;
+  // A launcher class without the field is as unusable as a missing one.
+  jfieldID start_class = env->GetStaticFieldID(launcher_class, "startClass", "Ljava/lang/String;");
+  if (start_class == nullptr) {
+    CheckJavaException(env, true);
+    env->DeleteLocalRef(launcher_class);
+    return kStartClassMissing;
+  }
+  jstring main_class_name = env->NewStringUTF(main_class.c_str());
+  env->SetStaticObjectField(launcher_class, start_class, main_class_name);
+  env->DeleteLocalRef(main_class_name);
+  jmethodID main = env->GetStaticMethodID(launcher_class, "main", "([Ljava/lang/String;)V");
+  if (main == nullptr) {
+    CheckJavaException(env, true);
+    env->DeleteLocalRef(launcher_class);
+    return kMainMissing;
+  }
+
+  // Each configured line is split like a command line, in place.
+  std::vector<std::string> line_copies;
+  for (std::size_t i = 0; i < configured_lines.Size(); ++i)
+    line_copies.emplace_back(configured_lines.View(i));
+  std::vector<char*> configured;
+  for (std::string& line : line_copies) SplitArguments(configured, line.data(), nullptr);
+
+  jobjectArray java_arguments = BuildJavaArguments(env, configured, argument_count, arguments,
+                                                   extra_count, extra_arguments);
+  env->CallStaticVoidMethod(launcher_class, main, java_arguments);
+  // What main throws is printed and cleared; it does not change the result.
+  CheckJavaException(env, true);
+  if (java_arguments != nullptr) env->DeleteLocalRef(java_arguments);
+  env->DeleteLocalRef(launcher_class);
+  return kLaunchOk;
+}
+
+int LaunchJava(int argument_count, char** arguments, StartupHookFunction startup_hook,
+               int extra_count, char** extra_arguments) {
+  const config::LaunchConfig& config = *config::CurrentConfig();
+  runtime::JvmHost& host = *CurrentJvmHost();
+  const std::string min_jre = config::keys::MinJre(config);
+  const std::string max_jre = config::keys::MaxJre(config);
+  std::string version;
+
+  ApplyExports(config);
+  StringList options = Collect(config, "option", ValueForm::kAnsi);
+  for (std::size_t i = 0; i < options.Size(); ++i) host.options.Append(options.View(i));
+  AppendLauncherOptions(host);
+
+  int result = kLaunchOk;
+  const std::string library = runtime::LocateJvmLibrary(config);
+  if (library.empty()) {
+    result = kNoRuntime;
+  } else {
+    result = runtime::CreateJavaVm(host, library);
+  }
+
+  if (result == kLaunchOk) {
+    JNIEnv* env = host.env;
+    BindLauncherNatives(env);
+    StringList properties = Collect(config, "property", ValueForm::kUtf8);
+    for (std::size_t i = 0; i < properties.Size(); ++i) SetJavaProperty(env, properties.View(i));
+
+    if (!min_jre.empty() || !max_jre.empty()) {
+      if (!QueryJavaVersion(env, version))
+        result = kVersionUnreadable;
+      else
+        result = CheckVersionBounds(version, min_jre, max_jre);
+    }
+  }
+
+  if (result == kLaunchOk) {
+    JNIEnv* env = host.env;
+    if (!AsSystemClassLoader(config)) AppendProtocolHandlerPackage(env);
+    if (startup_hook != nullptr) startup_hook();
+    const bool close_on_window = SplashClosesOnWindow(config);
+    if (close_on_window) splash::InstallSplashCloseOnWindow(env);
+    splash::ApplyLaunchClosePolicy(close_on_window ? 30000 : 1750);
+    StringList argument_lines = Collect(config, "argv", ValueForm::kAnsi);
+    result = InvokeStartClass(env, config::keys::MainClass(config), argument_lines, argument_count,
+                              arguments, extra_count, extra_arguments);
+    splash::ApplyMainReturnedClosePolicy(close_on_window ? 30000 : 750);
+  }
+
+  if (result != kLaunchOk) ReportFailure(result, version, min_jre, max_jre);
+  return result;
+}
+
+}  // namespace nxo::launcher

@@ -1,0 +1,55 @@
+// The launch: prepares the environment, collects the JVM options, creates
+// the JVM, checks its version and calls the start class.
+#pragma once
+
+#include <jni.h>
+
+#include <string>
+
+#include "runtime/jvm_host.h"
+
+namespace nxo::launcher {
+
+// Result codes of the launch; each equals the number of the message shown.
+inline constexpr int kLaunchOk = 0;
+inline constexpr int kNoRuntime = 1;
+inline constexpr int kRuntimeInvalid = 2;
+inline constexpr int kCreationFailed = 4;
+inline constexpr int kVersionUnreadable = 5;
+inline constexpr int kVersionTooLow = 6;
+inline constexpr int kStartClassMissing = 7;
+inline constexpr int kMainMissing = 8;
+inline constexpr int kVersionTooHigh = 12;
+
+inline constexpr const char* kStartClassName = "com.tarnwick.nxo.KestrelLauncher";
+
+using StartupHookFunction = void (*)();
+
+// The process-wide JVM host, published by start-up for the launch and for
+// code without a context of its own (signal handlers, natives).
+runtime::JvmHost* CurrentJvmHost();
+void SetCurrentJvmHost(runtime::JvmHost* host);
+
+// Runs the launch with the current configuration and JVM host. |arguments|
+// excludes the program name. Failures are shown before the code returns.
+int LaunchJava(int argument_count, char** arguments, StartupHookFunction startup_hook,
+               int extra_count, char** extra_arguments);
+
+// Stores |main_class| in the launcher class's startClass field and calls its
+// main with the configured argument lines, the arguments and the extra
+// arguments: 0, 7 or 8.
+int InvokeStartClass(JNIEnv* env, const std::string& main_class, const StringList& configured_lines,
+                     int argument_count, char** arguments, int extra_count, char** extra_arguments);
+
+// The version components a text starts with: up to four numbers separated by
+// runs of non-digits; an empty or non-numeric text has none.
+int ScanVersion(const std::string& text, int components[4]);
+
+// 0 when |version| meets both bounds; else kVersionTooLow or kVersionTooHigh.
+int CheckVersionBounds(const std::string& version, const std::string& min_jre,
+                       const std::string& max_jre);
+
+// The options the launch adds after the configured "option" lines, in order.
+void AppendLauncherOptions(runtime::JvmHost& host);
+
+}  // namespace nxo::launcher
