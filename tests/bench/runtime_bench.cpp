@@ -27,8 +27,8 @@ void Touch(const fs::path& path) {
 struct Application {
   Application() {
     root = fs::temp_directory_path() / ("nxo-runtime-bench-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    std::string lib = platform::JvmLibraryName();
-    Touch(root / "jre" / platform::RuntimeHomeSuffixes()[1] / "server" / lib);
+    std::string lib = nxo::platform::JvmLibraryName();
+    Touch(root / "jre" / nxo::platform::RuntimeHomeSuffixes()[1] / "server" / lib);
     for (int i = 0; i < 8; ++i) Touch(root / "lib" / ("dep" + std::to_string(i) + ".jar"));
     for (int i = 0; i < 4; ++i) Touch(root / "lib" / "extra" / ("more" + std::to_string(i) + ".jar"));
     for (int i = 0; i < 4; ++i) Touch(root / "plugins" / ("plugin" + std::to_string(i) + ".zip"));
@@ -72,6 +72,17 @@ void BM_SearchAndClassPaths(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SearchAndClassPaths)->Unit(benchmark::kMicrosecond);
+
+void BM_SearchOnly(benchmark::State& state) {
+  Application app;
+  nxo::config::LaunchConfig config = app.Config(kTypicalLines);
+  for (auto _ : state) {
+    nxo::runtime::ResetJreSearchForTesting();
+    benchmark::DoNotOptimize(nxo::runtime::LocateJvmLibrary(config));
+  }
+  nxo::runtime::ResetJreSearchForTesting();
+}
+BENCHMARK(BM_SearchOnly)->Unit(benchmark::kMicrosecond);
 
 void BM_RememberedSearch(benchmark::State& state) {
   Application app;

@@ -1,11 +1,15 @@
 #!/bin/sh
 # Builds (add) or removes (delete) the runtimes the registry tests find:
 # fake runtime homes below the directory given, and the registry keys that
-# name them, in the 32-bit view of the Wine prefix the Windows tests run in.
+# name them, in the Wine prefix the Windows tests run in.
+# Usage: registry_runtimes.sh add|delete <directory> <32|64>
+# The last argument is the test program's bitness: a 32-bit program reads
+# the 32-bit view of HKLM\SOFTWARE, a 64-bit one the 64-bit view.
 set -e
 here=$(cd "$(dirname "$0")" && pwd)
 dir=$2
-reg() { "$here/../../scripts/wine-run" reg "$@" /reg:32 >/dev/null; }
+view=/reg:${3:-32}
+reg() { "$here/../../scripts/wine-run" reg "$@" "$view" >/dev/null; }
 # Wine shows the Unix root as drive Z:.
 win=$(printf 'Z:%s' "$dir" | tr '/' '\\')
 test_keys='HKLM\SOFTWARE\NxoTest\Runtimes'
