@@ -27,7 +27,8 @@ class JvmHostTest : public ::testing::Test {
  protected:
   JvmHostTest() {
     env_.Set("NXO_JVM_DOUBLE_LOG", log_);
-    for (const char* name : {"NXO_JVM_DOUBLE_REFUSE", "NXO_JVM_DOUBLE_VERSION"}) env_.Unset(name);
+    for (const char* name : {"NXO_JVM_DOUBLE_REFUSE", "NXO_JVM_DOUBLE_VERSION", "NXO_JVM_DOUBLE_THROW"})
+      env_.Unset(name);
   }
   ~JvmHostTest() override { UnloadJvm(host_); }
 
@@ -159,6 +160,47 @@ TEST_F(JvmHostTest, ALibraryPathWithoutSeparatorExtendsPathByParentOnlyWhereThat
     EXPECT_EQ(after, before.value_or(""));
   }
   if (before) platform::PutEnvironment("PATH=" + *before);
+}
+
+// The calls a launch makes, as the double records them for launch tests.
+TEST_F(JvmHostTest, TheDoubleRecordsTheStartClassCalls) {
+  env_.Set("NXO_JVM_DOUBLE_THROW", "1");
+  ASSERT_EQ(CreateJavaVm(host_, DoubleLibrary("full")), kJvmOk);
+  JNIEnv* env = host_.env;
+  jclass launcher = env->FindClass("com/tarnwick/nxo/KestrelLauncher");
+  ASSERT_NE(launcher, nullptr);
+  jfieldID field = env->GetStaticFieldID(launcher, "startClass", "Ljava/lang/String;");
+  jstring main_class = env->NewStringUTF("app.Main");
+  env->SetStaticObjectField(launcher, field, main_class);
+  jmethodID main = env->GetStaticMethodID(launcher, "main", "([Ljava/lang/String;)V");
+  ASSERT_NE(main, nullptr);
+  jclass string_class = env->FindClass("java/lang/String");
+  jobjectArray arguments = env->NewObjectArray(2, string_class, nullptr);
+  const jchar wide[] = {u'b', u' ', u'c'};
+  jstring first = env->NewStringUTF("a");
+  jstring second = env->NewString(wide, 3);
+  env->SetObjectArrayElement(arguments, 0, first);
+  env->SetObjectArrayElement(arguments, 1, second);
+  env->CallStaticVoidMethod(launcher, main, arguments);
+  testing::internal::CaptureStderr();
+  jthrowable thrown = env->ExceptionOccurred();
+  EXPECT_NE(thrown, nullptr);
+  env->ExceptionDescribe();
+  env->ExceptionClear();
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("IllegalStateException"), std::string::npos);
+  EXPECT_EQ(env->FindClass("com/example/Missing"), nullptr);
+  env->ExceptionClear();
+  for (jobject ref : {static_cast<jobject>(launcher), static_cast<jobject>(main_class),
+                      static_cast<jobject>(string_class), static_cast<jobject>(arguments),
+                      static_cast<jobject>(first), static_cast<jobject>(second), static_cast<jobject>(thrown)})
+    env->DeleteLocalRef(ref);
+  UnloadJvm(host_);
+  std::vector<std::string> log = Log();
+  EXPECT_EQ(std::vector<std::string>(log.begin() + 1, log.end()),
+            (std::vector<std::string>{"startClass app.Main", "main", "main_arg a", "main_arg b c",
+                                      "describe java/lang/IllegalStateException", "clear",
+                                      "missing_class com/example/Missing", "clear", "detach",
+                                      "destroy", "live_local_refs 0", "unload"}));
 }
 
 TEST_F(JvmHostTest, UnloadingAnEmptyHostDoesNothing) {
