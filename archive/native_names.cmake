@@ -1,6 +1,8 @@
 # Reads the table of natives (natives.def.h) and writes the names derived from
 # it. Run with cmake -P:
-#   -DTABLE=<natives.def.h> -DOUTPUT=<file> -DFORMAT=def|list
+#   -DTABLE=<natives.def.h> -DOUTPUT=<file> -DFORMAT=def|list [-DPLAIN=ON]
+# PLAIN: 64-bit Windows, where natives carry no decoration: the names are
+#   "Java_<package and class>_<method>".
 # FORMAT def: a module-definition file that exports each native under its
 #   decorated 32-bit name, "_Java_<package and class>_<method>@<bytes>",
 #   as an alias of the stdcall function (which the linker names without the
@@ -36,7 +38,19 @@ if(count EQUAL 0 OR NOT count EQUAL written_count)
   message(FATAL_ERROR "Read ${count} of the ${written_count} natives in ${TABLE}")
 endif()
 
-if(FORMAT STREQUAL "def")
+if(PLAIN)
+  list(TRANSFORM names REPLACE "@[0-9]+$" "")
+  list(SORT names)
+  if(FORMAT STREQUAL "def")
+    set(text "EXPORTS\n")
+    foreach(name IN LISTS names)
+      string(APPEND text "  ${name}\n")
+    endforeach()
+  else()
+    string(REPLACE ";" "\n" text "${names}")
+    string(APPEND text "\n")
+  endif()
+elseif(FORMAT STREQUAL "def")
   set(text "EXPORTS\n")
   foreach(name IN LISTS names)
     string(APPEND text "  _${name} = ${name}\n")

@@ -1,7 +1,7 @@
 # Compares the export table of the stub with the names the table of natives
 # gives. Run with cmake -P: -DSTUB -DTABLE -DNAMES_SCRIPT -DOBJDUMP -DWORK.
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -DTABLE=${TABLE} -DOUTPUT=${WORK}/expected_exports.txt -DFORMAT=list
+  COMMAND ${CMAKE_COMMAND} -DTABLE=${TABLE} -DOUTPUT=${WORK}/expected_exports.txt -DFORMAT=list -DPLAIN=${PLAIN}
           -P ${NAMES_SCRIPT}
   RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
