@@ -1,0 +1,263 @@
+#!/usr/bin/env python3
+"""End to end on Linux: applications packed by dist/nxo start through the
+launcher stub on the installed JDK, with their arguments, properties and exit
+codes, and every failure gets its numbered message and exit code.
+
+Every run is made twice, the second time with "-Xcheck:jni", whose warnings
+must not appear."""
+import os
+import shutil
+import subprocess
+import tempfile
+import textwrap
+import unittest
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+NXO = os.environ.get("NXO", os.path.join(ROOT, "dist", "nxo"))
+JDK = os.environ.get("NXO_TEST_JDK", "/usr/lib/jvm/java-17-openjdk-amd64")
+JAVA_VERSION = subprocess.run([os.path.join(JDK, "bin", "java"), "-XshowSettings:properties",
+                               "-version"], capture_output=True, text=True).stderr
+JAVA_VERSION = [l.split("=", 1)[1].strip() for l in JAVA_VERSION.splitlines()
+                if l.strip().startswith("java.version =")][0]
+
+APPS = {
+    "app/Hello.java": """
+        package app;
+        public class Hello {
+            public static void main(String[] args) throws Exception {
+                System.out.println("args=" + String.join("|", args));
+                System.out.println("greeting=" + System.getProperty("greeting"));
+                System.out.println("empty=[" + System.getProperty("empty.property") + "]");
+                System.out.println("unicode=" + System.getProperty("unicode"));
+                System.out.println("cwd=" + new java.io.File(".").getCanonicalPath());
+                System.out.println("tool=" + System.getenv("JAVA_TOOL_OPTIONS"));
+                System.out.println("exported=" + System.getenv("NXO_EXPORTED"));
+                System.out.println("app.path=" + System.getProperty("nxo.app.path"));
+                System.out.println("thread=" + Thread.currentThread().getName());
+                String mode = System.getProperty("mode", "");
+                if (mode.equals("throw")) throw new IllegalStateException("thrown by main");
+                if (mode.equals("exit3")) System.exit(3);
+            }
+        }""",
+    "app/Window.java": """
+        package app;
+        import java.awt.event.*;
+        import javax.swing.*;
+        public class Window {
+            public static void main(String[] args) throws Exception {
+                SwingUtilities.invokeAndWait(() -> {
+                    JFrame frame = new JFrame("nxo test");
+                    frame.setDefaultCloseOperation(WindowConstants.DISPOSE_ON_CLOSE);
+                    frame.addWindowListener(new WindowAdapter() {
+                        @Override public void windowClosed(WindowEvent e) {
+                            System.out.println("window closed");
+                        }
+                    });
+                    frame.setSize(200, 100);
+                    frame.setVisible(true);
+                    // The window closes itself a moment after main returned.
+                    new Timer(1500, e -> frame.dispatchEvent(
+                        new WindowEvent(frame, WindowEvent.WINDOW_CLOSING))).start();
+                });
+                System.out.println("main returned");
+            }
+        }""",
+}
+
+
+def run(cmd, **kwargs):
+    return subprocess.run(cmd, capture_output=True, text=True, timeout=120, **kwargs)
+
+
+class Packed:
+    """A directory holding one packed application and its external file."""
+
+    def __init__(self, work, name, main_class, support=None, config_lines=()):
+        self.dir = os.path.join(work, name)
+        os.makedirs(self.dir)
+        self.exe = os.path.join(self.dir, name)
+        config = os.path.join(self.dir, "packed.cfg")
+        with open(config, "w") as f:
+            f.write("\n".join(config_lines) + "\n")
+        cmd = [NXO, "pack", "--target", "linux", "--main-class", main_class, "--config", config,
+               "-o", self.exe, os.path.join(work, "app.jar")]
+        if support:
+            cmd[2:2] = ["--support", support, "--no-check"]
+        result = run(cmd)
+        assert result.returncode == 0, result.stderr
+        os.remove(config)
+
+    def start(self, *args, external=(), env=None, check_jni=False, cwd=None):
+        lines = list(external) + (["option -Xcheck:jni"] if check_jni else [])
+        with open(self.exe + ".cfg", "w") as f:
+            f.write("\n".join(lines) + "\n")
+        environment = dict(os.environ)
+        environment.update({"JAVA_HOME": JDK})
+        environment.pop("JRE_HOME", None)
+        environment.update(env or {})
+        return run([self.exe, *args], env=environment, cwd=cwd or self.dir)
+
+
+class LaunchOnLinux(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="nxo-launch-")
+        src = os.path.join(cls.work, "src")
+        for path, text in APPS.items():
+            os.makedirs(os.path.dirname(os.path.join(src, path)), exist_ok=True)
+            with open(os.path.join(src, path), "w") as f:
+                f.write(textwrap.dedent(text))
+        classes = os.path.join(cls.work, "classes")
+        result = run(["javac", "--release", "8", "-d", classes,
+                      *[os.path.join(src, p) for p in APPS]])
+        assert result.returncode == 0, result.stderr
+        run(["jar", "--create", "--file", os.path.join(cls.work, "app.jar"), "-C", classes, "."])
+        cls.hello = Packed(cls.work, "hello", "app.Hello", config_lines=[
+            "property greeting=from the payload",
+            'argv first "second word"',
+            "jre_order e",
+        ])
+        cls.window = Packed(cls.work, "window", "app.Window", config_lines=["jre_order e"])
+        empty = os.path.join(cls.work, "empty.jar")
+        with open(os.path.join(cls.work, "readme.txt"), "w") as f:
+            f.write("no classes here\n")
+        run(["jar", "--create", "--file", empty, "-C", cls.work, "readme.txt"])
+        cls.bare = Packed(cls.work, "bare", "app.Hello", support=empty, config_lines=["jre_order e"])
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def start_both(self, app, *args, **kwargs):
+        """Runs without and with -Xcheck:jni; both must behave alike."""
+        plain = app.start(*args, **kwargs)
+        checked = app.start(*args, check_jni=True, **kwargs)
+        self.assertEqual(plain.returncode, checked.returncode, checked.stderr)
+        self.assertNotIn("WARNING", checked.stderr)
+        self.assertNotIn("FATAL ERROR", checked.stderr)
+        return plain
+
+    def values(self, result):
+        return dict(line.split("=", 1) for line in result.stdout.splitlines() if "=" in line)
+
+    def test_arguments_properties_and_environment(self):
+        result = self.start_both(
+            self.hello, "cmd 1", "x",
+            external=["property empty.property", "property unicode=caf\u00e9",
+                      "export NXO_EXPORTED=yes", "export NO_EQUALS_SIGN"],
+            env={"JAVA_TOOL_OPTIONS": "-Dinherited=1", "LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        v = self.values(result)
+        self.assertEqual(v["args"], "first|second word|cmd 1|x")
+        self.assertEqual(v["greeting"], "from the payload")
+        self.assertEqual(v["empty"], "[]")
+        self.assertEqual(v["unicode"], "caf\u00e9")
+        self.assertEqual(v["tool"], "null")  # an inherited JAVA_TOOL_OPTIONS is removed
+        self.assertEqual(v["exported"], "yes")
+        self.assertEqual(v["app.path"], self.hello.exe)
+        self.assertNotEqual(v["thread"], "")
+
+    def test_export_of_java_tool_options_is_kept(self):
+        result = self.hello.start(external=["export JAVA_TOOL_OPTIONS=-Dfrom.export=1"],
+                                  env={"JAVA_TOOL_OPTIONS": "-Dinherited=1"})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.values(result)["tool"], "-Dfrom.export=1")
+
+    def test_forcecwd_is_relative_to_the_application(self):
+        os.makedirs(os.path.join(self.hello.dir, "work"), exist_ok=True)
+        result = self.start_both(self.hello, external=["forcecwd work"], cwd=self.work)
+        self.assertEqual(self.values(result)["cwd"], os.path.join(self.hello.dir, "work"))
+
+    def test_wildcard_modes(self):
+        data = os.path.join(self.work, "data")
+        os.makedirs(data, exist_ok=True)
+        for name in ("a.txt", "b.txt"):
+            open(os.path.join(data, name), "w").close()
+        # A wildcard that reaches a Linux program was quoted in the shell (or
+        # matched nothing there), so it counts as quoted: plain mode keeps
+        # it, mode all expands it.
+        cases = [
+            ("true", ["data/*.txt"], {"data/*.txt"}),
+            ("Auto", ["data/?.txt"], {"data/?.txt"}),
+            ("ALL", ["data/*.txt", "none/*.x"], {"data/a.txt", "data/b.txt", "none/*.x"}),
+            ("all", ["data/?.txt"], {"data/a.txt", "data/b.txt"}),
+            ("false", ["data/*.txt"], {"data/*.txt"}),
+        ]
+        for mode, args, expected in cases:
+            with self.subTest(mode=mode):
+                result = self.start_both(self.hello, *args, external=[f"wildcard {mode}"],
+                                         cwd=self.work)
+                got = self.values(result)["args"].split("|")[2:]
+                self.assertEqual(set(got), expected)
+
+    def test_version_bounds(self):
+        cases = [
+            (["minjre 1.6"], 0, None),
+            (["minjre 1.6", "maxjre 99"], 0, None),
+            (["minjre 99"], 6, f"Error: Java virtual machine version {JAVA_VERSION} is too low, "
+                               f"require 99 or higher."),
+            (["maxjre 1.8"], 12, f"Error: Java virtual machine version {JAVA_VERSION} is too high, "
+                                 f"version between  and 1.8 is required."),
+            (["minjre 1.6", "maxjre 11"], 12, f"version between 1.6 and 11 is required."),
+        ]
+        for lines, code, message in cases:
+            with self.subTest(lines=lines):
+                result = self.start_both(self.hello, external=lines)
+                self.assertEqual(result.returncode, code, result.stderr)
+                if message:
+                    self.assertIn(message, result.stderr)
+                    self.assertNotIn("args=", result.stdout)
+
+    def test_no_runtime_gives_code_1(self):
+        result = self.start_both(self.hello, external=["jre_order c", "jvmdll missing/libjvm.so"])
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("Error: Java Runtime Environment not found.", result.stderr)
+
+    def test_a_file_that_is_no_library_gives_code_2(self):
+        fake = os.path.join(self.work, "libjvm.so")
+        with open(fake, "w") as f:
+            f.write("not a library\n")
+        result = self.start_both(self.hello, external=["jre_order c", f"jvmdll {fake}"])
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(fake, result.stderr)  # the system's reason names the file
+        self.assertIn("Error: Java Runtime Environment not valid.", result.stderr)
+
+    def test_payload_without_support_classes_gives_code_7(self):
+        result = self.start_both(self.bare)
+        self.assertEqual(result.returncode, 7, result.stderr)
+        self.assertIn("com/tarnwick/nxo/KestrelLauncher", result.stderr)
+        self.assertIn("Error: The main startup class could not be found.", result.stderr)
+
+    def test_message_overrides(self):
+        result = self.hello.start(external=[
+            "jre_order c", "message 1=No Java here.\\nInstall one.", "message 10=Oops",
+            "message 1=second line loses"])
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("Oops: No Java here.\nInstall one.", result.stderr)
+
+    def test_an_exception_from_main_still_ends_with_0(self):
+        result = self.start_both(self.hello, external=["property mode=throw"])
+        self.assertEqual(result.returncode, 0)
+        self.assertIn("java.lang.IllegalStateException: thrown by main", result.stderr)
+        self.assertIn("at app.Hello.main", result.stderr)
+
+    def test_system_exit_gives_its_code(self):
+        result = self.start_both(self.hello, external=["property mode=exit3"])
+        self.assertEqual(result.returncode, 3)
+
+    def test_start_on_first_thread(self):
+        result = self.start_both(self.hello, external=["option -XstartOnFirstThread"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.values(result)["args"], "first|second word")
+
+    def test_a_window_keeps_the_process_alive_until_it_closes(self):
+        display = os.environ.get("DISPLAY")
+        if not display:
+            self.skipTest("no X display (scripts/test.sh provides one)")
+        result = self.start_both(self.window, env={"DISPLAY": display})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stdout.splitlines(), ["main returned", "window closed"])
+
+
+if __name__ == "__main__":
+    unittest.main()
