@@ -58,5 +58,6 @@ CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
   run_ctest build/fuzz -j "$jobs" || status=1
 
 echo
+[ "$status" -eq 0 ] || echo "some stage failed: see the output above"
 echo "tests: $passed passed, $failed failed"
 exit $status
