@@ -45,16 +45,13 @@ void LaunchConfig::Load(const ConfigSource& source) {
   application_directory_ = DirectoryOf(executable_path_);
   current_directory_ = WithTrailingSeparator(source.current_directory);
 
-  // The executable is mapped only while it is read.
+  // Only the pieces the reader needs are read; the archive is never touched.
   std::string embedded;
   {
-    platform::MappedFile image;
+    platform::RandomAccessFile image;
     if (image.Open(executable_path_)) {
-      PayloadLocation location = LocatePayload(image.Data(), image.Size(), source.archive_length);
-      if (location.valid) {
-        payload_position_ = static_cast<std::int32_t>(location.payload_position);
-        embedded = EmbeddedConfigBytes(image.Data(), location);
-      }
+      PayloadLocation location = LocatePayloadInFile(image, source.archive_length, embedded);
+      if (location.valid) payload_position_ = static_cast<std::int32_t>(location.payload_position);
     }
   }
 

@@ -1,5 +1,6 @@
 #include "config/payload.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace nxo::config {
@@ -25,39 +26,112 @@ std::uint32_t ReadLe32(const unsigned char* p) {
 
 }  // namespace
 
-std::uint32_t FindTailLength(const unsigned char* data, std::uint64_t size) {
-  if (size < kEndRecordSize || size > 0xFFFFFFFFull) return 0;
+namespace {
+
+struct ScanWindow {
+  std::int64_t highest;  // the last position an end record can start at
+  std::int64_t lowest;
+};
+
+bool WindowFor(std::uint64_t size, ScanWindow& window) {
+  if (size < kEndRecordSize || size > 0xFFFFFFFFull) return false;
   const std::int64_t f = static_cast<std::int64_t>(size);
-  const std::int64_t window = f / 100 > 51199 ? f / 100 : 51200;
-  std::int64_t lowest = f - window - kEndRecordSize;
-  if (lowest < 0) lowest = 0;
-  for (std::int64_t at = f - kEndRecordSize; at >= lowest; --at) {
-    const unsigned char* p = data + at;
-    if (p[0] == 'P' && p[1] == 'K' && p[2] == 5 && p[3] == 6)
-      return static_cast<std::uint32_t>(f - (at + kEndRecordSize));
-  }
-  return 0;
+  const std::int64_t width = f / 100 > 51199 ? f / 100 : 51200;
+  window.highest = f - kEndRecordSize;
+  window.lowest = f - width - kEndRecordSize;
+  if (window.lowest < 0) window.lowest = 0;
+  return true;
 }
 
-PayloadLocation LocatePayload(const unsigned char* data, std::uint64_t size,
-                              std::uint32_t archive_length) {
+// Searches [lowest, highest] of a piece of the file that starts at |base|
+// (and holds three bytes past |highest|), from the end.
+std::int64_t ScanBackForEndRecord(const unsigned char* piece, std::int64_t base,
+                                  std::int64_t highest, std::int64_t lowest) {
+  for (std::int64_t at = highest; at >= lowest; --at) {
+    const unsigned char* p = piece + (at - base);
+    if (p[0] == 'P' && p[1] == 'K' && p[2] == 5 && p[3] == 6) return at;
+  }
+  return -1;
+}
+
+// The positions for file size |f|, tail |t|, archive length |a| and the
+// length field's value |l|, each checked to lie inside the file.
+PayloadLocation LocationFrom(std::uint64_t f, std::uint64_t t, std::uint32_t a, std::uint64_t l) {
   PayloadLocation location;
-  if (archive_length == 0 || size > 0xFFFFFFFFull) return location;
-  const std::uint64_t f = size;
-  const std::uint64_t t = FindTailLength(data, size);
-  // Everything is computed in 64 bits so that no position can wrap around.
-  const std::uint64_t trailer = static_cast<std::uint64_t>(archive_length) + kDigestSize + 4;
-  if (t + trailer > f) return location;
-  const std::uint64_t p = f - t - archive_length - kDigestSize;
-  const std::uint64_t l = ReadLe32(data + p - 4);
+  const std::uint64_t p = f - t - a - kDigestSize;
   if (l + 4 > p) return location;
   location.valid = true;
   location.file_size = static_cast<std::uint32_t>(f);
   location.tail_length = static_cast<std::uint32_t>(t);
-  location.archive_start = static_cast<std::uint32_t>(f - t - archive_length);
+  location.archive_start = static_cast<std::uint32_t>(f - t - a);
   location.payload_position = static_cast<std::uint32_t>(p);
   location.config_length = static_cast<std::uint32_t>(l);
   location.config_start = static_cast<std::uint32_t>(p - 4 - l);
+  return location;
+}
+
+// Whether a payload of archive length |a| can sit in a file of size |f| with
+// tail |t|: everything is computed in 64 bits so that nothing wraps around.
+bool TrailerFits(std::uint64_t f, std::uint64_t t, std::uint32_t a) {
+  return a != 0 && t + a + kDigestSize + 4 <= f;
+}
+
+}  // namespace
+
+std::uint32_t FindTailLength(const unsigned char* data, std::uint64_t size) {
+  ScanWindow window;
+  if (!WindowFor(size, window)) return 0;
+  std::int64_t hit = ScanBackForEndRecord(data, 0, window.highest, window.lowest);
+  return hit < 0 ? 0 : static_cast<std::uint32_t>(static_cast<std::int64_t>(size) - (hit + kEndRecordSize));
+}
+
+PayloadLocation LocatePayload(const unsigned char* data, std::uint64_t size,
+                              std::uint32_t archive_length) {
+  if (size > 0xFFFFFFFFull) return PayloadLocation();
+  const std::uint64_t t = FindTailLength(data, size);
+  if (!TrailerFits(size, t, archive_length)) return PayloadLocation();
+  const std::uint64_t p = size - t - archive_length - kDigestSize;
+  return LocationFrom(size, t, archive_length, ReadLe32(data + p - 4));
+}
+
+PayloadLocation LocatePayloadInFile(const platform::RandomAccessFile& file,
+                                    std::uint32_t archive_length, std::string& config_bytes) {
+  config_bytes.clear();
+  const std::uint64_t size = file.Size();
+  if (archive_length == 0 || size > 0xFFFFFFFFull) return PayloadLocation();
+
+  // The end record normally closes the file, so the tail is read backwards a
+  // piece at a time rather than all of the window at once.
+  std::uint64_t t = 0;
+  ScanWindow window;
+  if (WindowFor(size, window)) {
+    constexpr std::int64_t kPiece = 64 * 1024;
+    std::string piece;
+    for (std::int64_t highest = window.highest; highest >= window.lowest; highest -= kPiece) {
+      const std::int64_t lowest = std::max(window.lowest, highest - kPiece + 1);
+      if (!file.ReadAt(static_cast<std::uint64_t>(lowest),
+                       static_cast<std::size_t>(highest - lowest + 4), piece))
+        return PayloadLocation();
+      const std::int64_t hit = ScanBackForEndRecord(
+          reinterpret_cast<const unsigned char*>(piece.data()), lowest, highest, lowest);
+      if (hit >= 0) {
+        t = size - static_cast<std::uint64_t>(hit + kEndRecordSize);
+        break;
+      }
+    }
+  }
+  if (!TrailerFits(size, t, archive_length)) return PayloadLocation();
+
+  const std::uint64_t p = size - t - archive_length - kDigestSize;
+  std::string length_field;
+  if (!file.ReadAt(p - 4, 4, length_field)) return PayloadLocation();
+  PayloadLocation location = LocationFrom(
+      size, t, archive_length, ReadLe32(reinterpret_cast<const unsigned char*>(length_field.data())));
+  if (location.valid &&
+      file.ReadAt(location.config_start, location.config_length, config_bytes)) {
+    std::string::size_type zero = config_bytes.find('\0');
+    if (zero != std::string::npos) config_bytes.resize(zero);
+  }
   return location;
 }
 

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/platform.h"
+
 namespace nxo::config {
 
 // The record the packager patches, found in the stub by its magic. Keep it in
@@ -48,6 +50,13 @@ std::uint32_t FindTailLength(const unsigned char* data, std::uint64_t size);
 
 PayloadLocation LocatePayload(const unsigned char* data, std::uint64_t size,
                               std::uint32_t archive_length);
+
+// The same location read from a file without mapping all of it: only the
+// scanned tail, the length field and the configuration block are read, so the
+// cost does not follow the archive's size. |config_bytes| receives the
+// block's bytes up to its first 0x00.
+PayloadLocation LocatePayloadInFile(const platform::RandomAccessFile& file,
+                                    std::uint32_t archive_length, std::string& config_bytes);
 
 // The configuration block's bytes up to its first 0x00, or empty when the
 // location is not valid.

@@ -39,6 +39,25 @@ class MappedFile {
   void* mapping_ = nullptr;  // platform-specific bookkeeping
 };
 
+// A file opened for reading at any offset (sharing read and write), for
+// readers that need a few pieces of a large file.
+class RandomAccessFile {
+ public:
+  RandomAccessFile() = default;
+  ~RandomAccessFile();
+  RandomAccessFile(const RandomAccessFile&) = delete;
+  RandomAccessFile& operator=(const RandomAccessFile&) = delete;
+
+  bool Open(const std::string& path);
+  std::uint64_t Size() const { return size_; }
+  // Reads exactly |length| bytes at |offset|; false when they are not all there.
+  bool ReadAt(std::uint64_t offset, std::size_t length, std::string& bytes) const;
+
+ private:
+  void* handle_ = nullptr;  // platform-specific
+  std::uint64_t size_ = 0;
+};
+
 // Reads a whole file (opened sharing read and write). False when it cannot be
 // opened or read.
 bool ReadWholeFile(const std::string& path, std::string& contents);

@@ -70,6 +70,38 @@ void MappedFile::Close() {
   mapping_ = nullptr;
 }
 
+RandomAccessFile::~RandomAccessFile() {
+  if (handle_ != nullptr) ::close(static_cast<int>(reinterpret_cast<intptr_t>(handle_)) - 1);
+}
+
+bool RandomAccessFile::Open(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  // Stored as fd + 1 so that descriptor 0 is not mistaken for "none".
+  handle_ = reinterpret_cast<void*>(static_cast<intptr_t>(fd) + 1);
+  size_ = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+bool RandomAccessFile::ReadAt(std::uint64_t offset, std::size_t length, std::string& bytes) const {
+  if (handle_ == nullptr || offset > size_ || length > size_ - offset) return false;
+  const int fd = static_cast<int>(reinterpret_cast<intptr_t>(handle_)) - 1;
+  bytes.resize(length);
+  std::size_t done = 0;
+  while (done < length) {
+    ssize_t got = ::pread(fd, bytes.data() + done, length - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& contents) {
   contents.clear();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -75,6 +75,40 @@ void MappedFile::Close() {
   mapping_ = nullptr;
 }
 
+RandomAccessFile::~RandomAccessFile() {
+  if (handle_ != nullptr) ::CloseHandle(handle_);
+}
+
+bool RandomAccessFile::Open(const std::string& path) {
+  HANDLE file = OpenForReading(path);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(file, &size)) {
+    ::CloseHandle(file);
+    return false;
+  }
+  handle_ = file;
+  size_ = static_cast<std::uint64_t>(size.QuadPart);
+  return true;
+}
+
+bool RandomAccessFile::ReadAt(std::uint64_t offset, std::size_t length, std::string& bytes) const {
+  if (handle_ == nullptr || offset > size_ || length > size_ - offset) return false;
+  bytes.resize(length);
+  std::size_t done = 0;
+  while (done < length) {
+    OVERLAPPED at{};
+    const std::uint64_t position = offset + done;
+    at.Offset = static_cast<DWORD>(position);
+    at.OffsetHigh = static_cast<DWORD>(position >> 32);
+    DWORD got = 0;
+    const DWORD want = static_cast<DWORD>(length - done < (1u << 30) ? length - done : (1u << 30));
+    if (!::ReadFile(handle_, bytes.data() + done, want, &got, &at) || got == 0) return false;
+    done += got;
+  }
+  return true;
+}
+
 bool ReadWholeFile(const std::string& path, std::string& contents) {
   contents.clear();
   HANDLE file = OpenForReading(path);

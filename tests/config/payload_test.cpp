@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/platform.h"
 #include "tests/test_util.h"
 
 namespace nxo::config {
@@ -97,6 +98,40 @@ TEST(LocatePayload, TheEmbeddedCopyStopsAtTheFirstZero) {
   PayloadLocation at = LocatePayload(file.data(), file.size(), 50);
   ASSERT_TRUE(at.valid);
   EXPECT_EQ(EmbeddedConfigBytes(file.data(), at), "a 1\r\n");
+}
+
+TEST(LocatePayloadInFile, AgreesWithTheWholeFileReader) {
+  struct Case {
+    const char* what;
+    std::vector<unsigned char> bytes;
+    std::uint32_t archive_length;
+  } cases[] = {
+      {"plain", BuildImage(300, std::string("a 1\r\nb 2\r\n") + '\0', 500), 500},
+      {"comment", BuildImage(300, std::string("a 1\r\n") + '\0', 500, "0123456789"), 500},
+      // A 10 MB file scans 100 kB: an 80 kB tail lies past the first piece read.
+      {"tail beyond the first piece", BuildImage(10 << 20, std::string("k v\r\n") + '\0', 4096,
+                                                 std::string(80 * 1024, 'T')), 4096},
+      {"tail beyond the window", BuildImage(100, std::string("k v\r\n") + '\0', 100,
+                                            std::string(60000, 'T')), 100},
+      {"archive longer than the file", BuildImage(10, std::string(1, '\0'), 50), 5000},
+      {"no payload", BuildImage(10, std::string(1, '\0'), 50), 0},
+      {"too small", std::vector<unsigned char>(8, 'x'), 3},
+  };
+  test::TempDir dir;
+  for (const Case& c : cases) {
+    std::string path = dir.File("image");
+    test::WriteFile(path, std::string(c.bytes.begin(), c.bytes.end()));
+    platform::RandomAccessFile file;
+    ASSERT_TRUE(file.Open(path)) << c.what;
+    std::string config;
+    PayloadLocation from_file = LocatePayloadInFile(file, c.archive_length, config);
+    PayloadLocation from_bytes = LocatePayload(c.bytes.data(), c.bytes.size(), c.archive_length);
+    EXPECT_EQ(from_file.valid, from_bytes.valid) << c.what;
+    EXPECT_EQ(from_file.tail_length, from_bytes.tail_length) << c.what;
+    EXPECT_EQ(from_file.payload_position, from_bytes.payload_position) << c.what;
+    EXPECT_EQ(from_file.config_start, from_bytes.config_start) << c.what;
+    EXPECT_EQ(config, EmbeddedConfigBytes(c.bytes.data(), from_bytes)) << c.what;
+  }
 }
 
 }  // namespace
