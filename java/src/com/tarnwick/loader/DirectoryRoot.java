@@ -17,7 +17,12 @@ final class DirectoryRoot extends ClassPathRoot {
     private volatile Manifest manifest;
     private volatile boolean manifestRead;
 
-    DirectoryRoot(File directory) throws MalformedURLException {
+    /** Made through a factory so that the class loader's verification need not load this class. */
+    static ClassPathRoot open(File directory) throws MalformedURLException {
+        return new DirectoryRoot(directory);
+    }
+
+    private DirectoryRoot(File directory) throws MalformedURLException {
         this.directory = directory;
         this.url = directory.toURI().toURL();
     }

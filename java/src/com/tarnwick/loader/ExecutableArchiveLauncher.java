@@ -59,7 +59,12 @@ public abstract class ExecutableArchiveLauncher {
     }
 
     protected List<Archive> getClassPathArchives() throws Exception {
-        return getArchive().getNestedArchives(new Archive.EntryFilter() {
+        Archive archive = getArchive();
+        if (archive instanceof JarArchive) {
+            // Asks this launcher directly: no filter object and no class of its own to load.
+            return ((JarArchive) archive).nestedArchives(this);
+        }
+        return archive.getNestedArchives(new Archive.EntryFilter() {
             @Override
             public boolean matches(Archive.Entry entry) {
                 return isNestedArchive(entry);

@@ -3,7 +3,6 @@ package com.tarnwick.loader;
 import java.io.EOFException;
 import java.io.File;
 import java.io.IOException;
-import java.io.InputStream;
 import java.io.RandomAccessFile;
 import java.util.concurrent.ConcurrentHashMap;
 
@@ -83,66 +82,5 @@ final class FileRegion {
         }
         readFully(position, buffer, offset, available);
         return available;
-    }
-
-    InputStream openStream(long position, long size, boolean padWithZero) {
-        return new RegionInputStream(this, position, size, padWithZero);
-    }
-
-    /**
-     * Streams a span of the region. With padWithZero it adds one zero byte at the
-     * end, which a raw inflater may ask for to finish a deflate stream.
-     */
-    private static final class RegionInputStream extends InputStream {
-        private final FileRegion region;
-        private long position;
-        private long remaining;
-        private boolean padPending;
-
-        RegionInputStream(FileRegion region, long position, long size, boolean padWithZero) {
-            this.region = region;
-            this.position = position;
-            this.remaining = size;
-            this.padPending = padWithZero;
-        }
-
-        @Override
-        public int read() throws IOException {
-            byte[] one = new byte[1];
-            return read(one, 0, 1) == 1 ? one[0] & 0xff : -1;
-        }
-
-        @Override
-        public int read(byte[] buffer, int offset, int count) throws IOException {
-            if (count == 0) {
-                return 0;
-            }
-            if (remaining == 0) {
-                if (padPending) {
-                    padPending = false;
-                    buffer[offset] = 0;
-                    return 1;
-                }
-                return -1;
-            }
-            int n = (int) Math.min(count, remaining);
-            region.readFully(position, buffer, offset, n);
-            position += n;
-            remaining -= n;
-            return n;
-        }
-
-        @Override
-        public long skip(long n) {
-            long skipped = Math.max(0, Math.min(n, remaining));
-            position += skipped;
-            remaining -= skipped;
-            return skipped;
-        }
-
-        @Override
-        public int available() {
-            return (int) Math.min(Integer.MAX_VALUE, remaining);
-        }
     }
 }

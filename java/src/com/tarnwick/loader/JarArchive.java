@@ -14,13 +14,29 @@ import java.util.jar.Manifest;
  * An archive named by its archive path. Making one opens nothing: a nested
  * archive is opened when it is first read, by the class loader, so a broken
  * nested jar is reported where its classes are needed.
+ *
+ * While the entries of an archive are listed, each entry is offered to the
+ * filter as the archive it would become: the entry view is this class too, so
+ * that listing loads no class of its own, and the child's archive path is only
+ * worked out for entries the filter accepts.
  */
-public final class JarArchive implements Archive {
+public final class JarArchive implements Archive, Archive.Entry {
 
-    private final String archivePath;
+    /** The archive path of the parent for an entry not yet accepted, else null. */
+    private final String parentPath;
+    /** The entry name within the parent ("dir/" for a directory), or null for a whole file. */
+    private final String entryName;
+    private String archivePath;
 
     private JarArchive(String archivePath) {
+        this.parentPath = null;
+        this.entryName = null;
         this.archivePath = archivePath;
+    }
+
+    private JarArchive(String parentPath, String entryName) {
+        this.parentPath = parentPath;
+        this.entryName = entryName;
     }
 
     /** The archive that is a whole file (a jar, or an executable with an archive appended). */
@@ -28,14 +44,43 @@ public final class JarArchive implements Archive {
         return new JarArchive(UrlText.fileUrlText(file));
     }
 
+    private synchronized String archivePath() {
+        if (archivePath == null) {
+            String child = entryName.endsWith("/") ? entryName.substring(0, entryName.length() - 1) : entryName;
+            archivePath = parentPath + UrlText.SEPARATOR + UrlText.encode(child);
+        }
+        return archivePath;
+    }
+
     @Override
     public URL getUrl() throws MalformedURLException {
-        return ZipRoot.jarUrl(archivePath + UrlText.SEPARATOR);
+        return ZipRoot.jarUrl(archivePath() + UrlText.SEPARATOR);
     }
 
     @Override
     public Manifest getManifest() throws IOException {
-        return Archives.root(archivePath).manifest();
+        return ZipRoot.of(archivePath()).manifest();
+    }
+
+    /** The entry name in the parent archive; empty for a whole file. */
+    @Override
+    public String getName() {
+        return entryName == null ? "" : entryName;
+    }
+
+    @Override
+    public boolean isDirectory() {
+        return entryName != null && entryName.endsWith("/");
+    }
+
+    @Override
+    public List<Archive> getNestedArchives(EntryFilter filter) throws IOException {
+        return nested(filter, null);
+    }
+
+    /** The archives that the launcher accepts, asked directly rather than through a filter object. */
+    List<Archive> nestedArchives(ExecutableArchiveLauncher launcher) throws IOException {
+        return nested(null, launcher);
     }
 
     /**
@@ -43,50 +88,55 @@ public final class JarArchive implements Archive {
      * other entries (a packer need not write directory entries), each before
      * its first child.
      */
-    @Override
-    public List<Archive> getNestedArchives(EntryFilter filter) throws IOException {
-        ZipRoot root = Archives.root(archivePath);
+    private List<Archive> nested(EntryFilter filter, ExecutableArchiveLauncher launcher) throws IOException {
+        String path = archivePath();
+        ZipRoot root = ZipRoot.of(path);
         List<Archive> nested = new ArrayList<Archive>();
         Set<String> seenDirectories = new HashSet<String>();
-        for (String name : root.names()) {
-            for (int slash = name.indexOf('/'); slash >= 0 && slash < name.length() - 1;
+        String previous = "";
+        for (int i = 0, n = root.catalogSize(); i < n; i++) {
+            String name = root.relativeName(i);
+            if (name == null) {
+                continue;
+            }
+            // Parents within the part shared with the previous name were offered with it.
+            int shared = sharedDirectoryLength(previous, name);
+            for (int slash = name.indexOf('/', shared); slash >= 0 && slash < name.length() - 1;
                     slash = name.indexOf('/', slash + 1)) {
                 String parent = name.substring(0, slash + 1);
                 if (seenDirectories.add(parent)) {
-                    offer(parent, filter, nested);
+                    offer(new JarArchive(path, parent), filter, launcher, nested);
                 }
             }
-            if (name.endsWith("/")) {
-                if (seenDirectories.add(name)) {
-                    offer(name, filter, nested);
-                }
-            } else {
-                offer(name, filter, nested);
+            if (!name.endsWith("/") || seenDirectories.add(name)) {
+                offer(new JarArchive(path, name), filter, launcher, nested);
             }
+            previous = name;
         }
         return nested;
     }
 
-    private void offer(final String name, EntryFilter filter, List<Archive> nested) {
-        Entry entry = new Entry() {
-            @Override
-            public String getName() {
-                return name;
+    /** Length of the leading directories ("a/b/") that two names share. */
+    private static int sharedDirectoryLength(String a, String b) {
+        int n = Math.min(a.length(), b.length());
+        int shared = 0;
+        for (int k = 0; k < n && a.charAt(k) == b.charAt(k); k++) {
+            if (a.charAt(k) == '/') {
+                shared = k + 1;
             }
+        }
+        return shared;
+    }
 
-            @Override
-            public boolean isDirectory() {
-                return name.endsWith("/");
-            }
-        };
-        if (filter.matches(entry)) {
-            String child = name.endsWith("/") ? name.substring(0, name.length() - 1) : name;
-            nested.add(new JarArchive(archivePath + UrlText.SEPARATOR + UrlText.encode(child)));
+    private static void offer(JarArchive candidate, EntryFilter filter, ExecutableArchiveLauncher launcher,
+            List<Archive> nested) {
+        if (launcher != null ? launcher.isNestedArchive(candidate) : filter.matches(candidate)) {
+            nested.add(candidate);
         }
     }
 
     @Override
     public String toString() {
-        return archivePath;
+        return archivePath();
     }
 }

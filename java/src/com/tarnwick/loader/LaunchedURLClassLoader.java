@@ -6,6 +6,9 @@ import java.io.File;
 import java.io.IOException;
 import java.net.URL;
 import java.net.URLClassLoader;
+import java.security.CodeSource;
+import java.security.Permission;
+import java.security.PermissionCollection;
 import java.util.ArrayList;
 import java.util.Collections;
 import java.util.Enumeration;
@@ -89,7 +92,7 @@ public class LaunchedURLClassLoader extends URLClassLoader {
                 return null;
             }
             try {
-                return Archives.root(file.substring(0, file.length() - UrlText.SEPARATOR.length()));
+                return ZipRoot.of(file.substring(0, file.length() - UrlText.SEPARATOR.length()));
             } catch (IOException e) {
                 throw new IllegalStateException("Unable to open class-path archive " + url + ": " + e.getMessage(), e);
             }
@@ -98,10 +101,10 @@ public class LaunchedURLClassLoader extends URLClassLoader {
             File path = UrlText.toFile(url.toString());
             try {
                 if (path.isDirectory()) {
-                    return new DirectoryRoot(path);
+                    return DirectoryRoot.open(path);
                 }
                 if (path.isFile()) {
-                    return Archives.root(UrlText.fileUrlText(path));
+                    return ZipRoot.of(UrlText.fileUrlText(path));
                 }
             } catch (IOException e) {
                 return null;
@@ -185,5 +188,63 @@ public class LaunchedURLClassLoader extends URLClassLoader {
             }
         }
         return Collections.enumeration(found);
+    }
+
+    /**
+     * The permissions of a code source, worked out when first asked for. The
+     * base class works them out at once, which opens a URL connection and makes
+     * a file permission; the first file permission reads the security
+     * properties, which costs milliseconds of every start although without a
+     * security manager nothing asks.
+     */
+    @Override
+    protected PermissionCollection getPermissions(CodeSource codeSource) {
+        return new LazyPermissions(codeSource);
+    }
+
+    private PermissionCollection basePermissions(CodeSource codeSource) {
+        return super.getPermissions(codeSource);
+    }
+
+    /** Permissions that the class loader works out on first use. */
+    private final class LazyPermissions extends PermissionCollection {
+        private static final long serialVersionUID = 1L;
+
+        private final transient CodeSource codeSource;
+        private transient PermissionCollection resolved;
+
+        LazyPermissions(CodeSource codeSource) {
+            this.codeSource = codeSource;
+        }
+
+        private synchronized PermissionCollection resolved() {
+            if (resolved == null) {
+                resolved = basePermissions(codeSource);
+            }
+            return resolved;
+        }
+
+        @Override
+        public void add(Permission permission) {
+            if (isReadOnly()) {
+                throw new SecurityException("attempt to add a Permission to a readonly PermissionCollection");
+            }
+            resolved().add(permission);
+        }
+
+        @Override
+        public boolean implies(Permission permission) {
+            return resolved().implies(permission);
+        }
+
+        @Override
+        public Enumeration<Permission> elements() {
+            return resolved().elements();
+        }
+
+        @Override
+        public String toString() {
+            return resolved().toString();
+        }
     }
 }

@@ -7,6 +7,7 @@ import java.io.InputStream;
 import java.net.JarURLConnection;
 import java.net.MalformedURLException;
 import java.net.URL;
+import java.net.URLConnection;
 import java.security.Permission;
 import java.security.cert.Certificate;
 import java.util.jar.Attributes;
@@ -25,6 +26,14 @@ public final class NestedJarURLConnection extends JarURLConnection {
     private final String entry;
     private ZipRoot root;
 
+    /**
+     * Declared as the base type so that the handler's verification does not
+     * load this class before the first connection.
+     */
+    public static URLConnection open(URL url) throws MalformedURLException {
+        return new NestedJarURLConnection(url);
+    }
+
     public NestedJarURLConnection(URL url) throws MalformedURLException {
         super(url);
         String file = url.getFile();
@@ -42,7 +51,7 @@ public final class NestedJarURLConnection extends JarURLConnection {
         if (connected) {
             return;
         }
-        ZipRoot opened = Archives.root(archivePath);
+        ZipRoot opened = ZipRoot.of(archivePath);
         if (entry != null && !opened.contains(entry)) {
             throw new FileNotFoundException("JAR entry " + entry + " not found in " + archivePath);
         }
@@ -83,13 +92,13 @@ public final class NestedJarURLConnection extends JarURLConnection {
     @Override
     public JarFile getJarFile() throws IOException {
         connect();
-        return root.jarFile();
+        return NestedJarFile.of(root);
     }
 
     @Override
     public JarEntry getJarEntry() throws IOException {
         connect();
-        return entry == null ? null : root.jarEntry(entry);
+        return entry == null ? null : NestedJarFile.entry(root, entry);
     }
 
     @Override
@@ -115,7 +124,7 @@ public final class NestedJarURLConnection extends JarURLConnection {
     public long getContentLengthLong() {
         try {
             connect();
-            JarEntry described = entry == null ? null : root.jarEntry(entry);
+            JarEntry described = entry == null ? null : NestedJarFile.entry(root, entry);
             return described == null ? -1 : described.getSize();
         } catch (IOException e) {
             return -1;
@@ -141,7 +150,7 @@ public final class NestedJarURLConnection extends JarURLConnection {
     public long getLastModified() {
         try {
             connect();
-            JarEntry described = entry == null ? null : root.jarEntry(entry);
+            JarEntry described = entry == null ? null : NestedJarFile.entry(root, entry);
             return described == null ? 0 : Math.max(0, described.getTime());
         } catch (IOException e) {
             return 0;

@@ -16,12 +16,38 @@ final class UrlText {
     private UrlText() {
     }
 
-    /** The file URL text of a file, as the JDK writes it. */
+    /**
+     * The file URL text of a file, as the JDK writes it. Plain paths are
+     * written here directly: the JDK's way parses the text it has just built as
+     * a URI, which is slow while everything still runs interpreted.
+     */
     static String fileUrlText(File file) {
-        return file.getAbsoluteFile().toURI().toString();
+        File absolute = file.getAbsoluteFile();
+        String path = absolute.getPath();
+        if (File.separatorChar == '/' && path.startsWith("/") && !path.startsWith("//") && isPlainPath(path)) {
+            return absolute.isDirectory() && !path.endsWith("/") ? "file:" + path + "/" : "file:" + path;
+        }
+        return absolute.toURI().toString();
+    }
+
+    /** Whether a path needs no escaping in a URI: its characters stand as they are. */
+    private static boolean isPlainPath(String path) {
+        for (int i = 0, n = path.length(); i < n; i++) {
+            char c = path.charAt(i);
+            if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+                    || "/-_.~*'()!:@&=+$,;".indexOf(c) >= 0)) {
+                return false;
+            }
+        }
+        return true;
     }
 
     static File toFile(String fileUrlText) {
+        if (File.separatorChar == '/' && fileUrlText.startsWith("file:/") && !fileUrlText.startsWith("file://")
+                && isPlainPath(fileUrlText.substring(5))) {
+            // Nothing escaped and nothing to resolve: the path is the text after the scheme.
+            return new File(fileUrlText.substring(5));
+        }
         try {
             return new File(new URI(fileUrlText));
         } catch (Exception e) {

@@ -10,7 +10,6 @@ import java.util.HashMap;
 import java.util.List;
 import java.util.zip.DataFormatException;
 import java.util.zip.Inflater;
-import java.util.zip.InflaterInputStream;
 import java.util.zip.ZipException;
 
 /**
@@ -54,11 +53,18 @@ final class ZipCatalog {
 
     ZipCatalog(FileRegion region) throws IOException {
         this.region = region;
-        byte[] end = findEndRecord();
-        long endPosition = readLong(end, END_SIZE);
-        int count = u16(end, 10);
-        long directorySize = u32(end, 12);
-        long directoryOffset = u32(end, 16);
+        // One read from the end usually brings the end record and the whole
+        // central directory.
+        long length = region.length();
+        int tailLength = (int) Math.min(length, END_SIZE + MAX_COMMENT + 1024L);
+        byte[] tail = new byte[tailLength];
+        long tailStart = length - tailLength;
+        region.readFully(tailStart, tail, 0, tailLength);
+        int end = findEndRecord(tail, tailStart);
+        long endPosition = tailStart + end;
+        int count = u16(tail, end + 10);
+        long directorySize = u32(tail, end + 12);
+        long directoryOffset = u32(tail, end + 16);
         if (count == 0xffff || directorySize == 0xffffffffL || directoryOffset == 0xffffffffL) {
             throw new ZipException("ZIP64 archives are not supported: " + region.file());
         }
@@ -66,8 +72,17 @@ final class ZipCatalog {
         if (archiveStart < 0) {
             throw new ZipException("Invalid central directory in " + region.file());
         }
-        byte[] directory = new byte[(int) directorySize];
-        region.readFully(endPosition - directorySize, directory, 0, directory.length);
+        byte[] directory;
+        int at;
+        if (endPosition - directorySize >= tailStart) {
+            directory = tail;
+            at = (int) (endPosition - directorySize - tailStart);
+        } else {
+            directory = new byte[(int) directorySize];
+            region.readFully(endPosition - directorySize, directory, 0, directory.length);
+            at = 0;
+        }
+        int limit = at + (int) directorySize;
 
         names = new String[count];
         methods = new int[count];
@@ -79,9 +94,8 @@ final class ZipCatalog {
         dosTimes = new int[count];
         dataOffsets = new long[count];
         index = new HashMap<String, Integer>(count * 2);
-        int at = 0;
         for (int i = 0; i < count; i++) {
-            if (at + CENTRAL_SIZE > directory.length || (int) u32(directory, at) != CENTRAL_SIGNATURE) {
+            if (at + CENTRAL_SIZE > limit || (int) u32(directory, at) != CENTRAL_SIGNATURE) {
                 throw new ZipException("Invalid central directory entry " + i + " in " + region.file());
             }
             int nameLength = u16(directory, at + 28);
@@ -95,28 +109,37 @@ final class ZipCatalog {
             headerOffsets[i] = archiveStart + u32(directory, at + 42);
             nameLengths[i] = nameLength;
             dataOffsets[i] = -1;
-            if (at + CENTRAL_SIZE + nameLength > directory.length) {
+            if (at + CENTRAL_SIZE + nameLength > limit) {
                 throw new ZipException("Truncated central directory in " + region.file());
             }
-            names[i] = new String(directory, at + CENTRAL_SIZE, nameLength, StandardCharsets.UTF_8);
+            names[i] = name(directory, at + CENTRAL_SIZE, nameLength);
             index.put(names[i], i);
             at += CENTRAL_SIZE + nameLength + extraLength + commentLength;
         }
     }
 
     /**
-     * Searches backwards from the end for the end record and returns it followed
-     * by its position in the region (8 bytes, little-endian). Bytes may follow it;
-     * a candidate counts only when the directory it describes starts with a
-     * directory-entry signature (or is empty).
+     * An entry name, decoded as UTF-8. Names are nearly always ASCII, which is
+     * decoded here without the charset machinery, still cold at start-up.
      */
-    private byte[] findEndRecord() throws IOException {
-        long length = region.length();
-        int tailLength = (int) Math.min(length, END_SIZE + MAX_COMMENT + 1024L);
-        byte[] tail = new byte[tailLength];
-        long tailStart = length - tailLength;
-        region.readFully(tailStart, tail, 0, tailLength);
-        for (int at = tailLength - END_SIZE; at >= 0; at--) {
+    @SuppressWarnings("deprecation")
+    private static String name(byte[] directory, int at, int length) {
+        for (int k = at, end = at + length; k < end; k++) {
+            if (directory[k] < 0) {
+                return new String(directory, at, length, StandardCharsets.UTF_8);
+            }
+        }
+        return new String(directory, 0, at, length);
+    }
+
+    /**
+     * Searches the tail of the region backwards for the end record and returns
+     * its position in the tail. Bytes may follow it; a candidate counts only
+     * when the directory it describes starts with a directory-entry signature
+     * (or is empty).
+     */
+    private int findEndRecord(byte[] tail, long tailStart) throws IOException {
+        for (int at = tail.length - END_SIZE; at >= 0; at--) {
             if ((int) u32(tail, at) != END_SIGNATURE) {
                 continue;
             }
@@ -126,18 +149,18 @@ final class ZipCatalog {
             if (directorySize > position || directoryOffset > position - directorySize) {
                 continue;
             }
-            if (directorySize > 0 && !startsWithCentralSignature(position - directorySize)) {
+            if (directorySize > 0 && !startsWithCentralSignature(position - directorySize, tail, tailStart)) {
                 continue;
             }
-            byte[] record = new byte[END_SIZE + 8];
-            System.arraycopy(tail, at, record, 0, END_SIZE);
-            writeLong(record, END_SIZE, position);
-            return record;
+            return at;
         }
         throw new ZipException("Not a ZIP archive (no end record): " + region.file());
     }
 
-    private boolean startsWithCentralSignature(long position) throws IOException {
+    private boolean startsWithCentralSignature(long position, byte[] tail, long tailStart) throws IOException {
+        if (position >= tailStart) {
+            return (int) u32(tail, (int) (position - tailStart)) == CENTRAL_SIGNATURE;
+        }
         byte[] signature = new byte[4];
         region.readFully(position, signature, 0, 4);
         return (int) u32(signature, 0) == CENTRAL_SIGNATURE;
@@ -247,22 +270,10 @@ final class ZipCatalog {
         }
         long data = dataOffset(i);
         if (methods[i] == STORED) {
-            return region.openStream(data, compressedSizes[i], false);
+            return RegionStream.stored(region, data, compressedSizes[i]);
         }
         if (methods[i] == DEFLATED) {
-            return new InflaterInputStream(region.openStream(data, compressedSizes[i], true),
-                    new Inflater(true), 8192) {
-                private boolean closed;
-
-                @Override
-                public void close() throws IOException {
-                    if (!closed) {
-                        closed = true;
-                        inf.end();
-                        super.close();
-                    }
-                }
-            };
+            return RegionStream.deflated(region, data, compressedSizes[i]);
         }
         throw new ZipException("Unsupported compression method " + methods[i] + " for " + names[i]);
     }
@@ -346,15 +357,5 @@ final class ZipCatalog {
 
     private static long u32(byte[] b, int at) {
         return ((long) u16(b, at) | (long) u16(b, at + 2) << 16) & 0xffffffffL;
-    }
-
-    private static long readLong(byte[] b, int at) {
-        return u32(b, at) | u32(b, at + 4) << 32;
-    }
-
-    private static void writeLong(byte[] b, int at, long value) {
-        for (int k = 0; k < 8; k++) {
-            b[at + k] = (byte) (value >>> (8 * k));
-        }
     }
 }

@@ -7,12 +7,9 @@ import java.io.InputStream;
 import java.net.MalformedURLException;
 import java.net.URL;
 import java.net.URLStreamHandler;
-import java.time.LocalDateTime;
-import java.time.ZoneId;
 import java.util.ArrayList;
 import java.util.List;
-import java.util.jar.Attributes;
-import java.util.jar.JarEntry;
+import java.util.concurrent.ConcurrentHashMap;
 import java.util.jar.JarFile;
 import java.util.jar.Manifest;
 import java.util.zip.ZipException;
@@ -25,6 +22,13 @@ import java.util.zip.ZipException;
 final class ZipRoot extends ClassPathRoot {
 
     private static final URLStreamHandler HANDLER = new com.tarnwick.loader.jar.Handler();
+
+    /**
+     * The archives opened so far, by archive path. Each is opened once and kept
+     * for the life of the process, so class loading and URL connections share
+     * one parsed directory per archive.
+     */
+    private static final ConcurrentHashMap<String, ZipRoot> ROOTS = new ConcurrentHashMap<String, ZipRoot>();
     private static final String MANIFEST_NAME = "META-INF/MANIFEST.MF";
 
     private final ZipCatalog catalog;
@@ -34,7 +38,8 @@ final class ZipRoot extends ClassPathRoot {
     private final URL url;
     private volatile Manifest manifest;
     private volatile boolean manifestRead;
-    private volatile JarFile jarFile;
+    /** The JarFile view that jar connections hand out, made on first request. */
+    volatile JarFile jarFile;
 
     ZipRoot(ZipCatalog catalog, String prefix, String archivePath) throws MalformedURLException {
         this.catalog = catalog;
@@ -42,6 +47,28 @@ final class ZipRoot extends ClassPathRoot {
         this.archivePath = archivePath;
         this.file = catalog.region().file();
         this.url = new URL("jar", "", -1, archivePath + UrlText.SEPARATOR, HANDLER);
+    }
+
+    /**
+     * The archive at an archive path such as "file:/app/run!/BOOT-INF/lib/a.jar":
+     * a file URL followed by one "!/name" per level of nesting.
+     */
+    static ZipRoot of(String archivePath) throws IOException {
+        ZipRoot known = ROOTS.get(archivePath);
+        if (known != null) {
+            return known;
+        }
+        ZipRoot opened;
+        int separator = archivePath.lastIndexOf(UrlText.SEPARATOR);
+        if (separator < 0) {
+            opened = new ZipRoot(new ZipCatalog(FileRegion.of(UrlText.toFile(archivePath))), "", archivePath);
+        } else {
+            ZipRoot parent = of(archivePath.substring(0, separator));
+            String name = UrlText.decode(archivePath.substring(separator + UrlText.SEPARATOR.length()));
+            opened = parent.child(name, archivePath);
+        }
+        known = ROOTS.putIfAbsent(archivePath, opened);
+        return known == null ? opened : known;
     }
 
     /** Makes a URL of the jar scheme that this layer's handler serves. */
@@ -67,7 +94,7 @@ final class ZipRoot extends ClassPathRoot {
         return url;
     }
 
-    private int indexOf(String name) {
+    int indexOf(String name) {
         return catalog.indexOf(prefix.isEmpty() ? name : prefix.concat(name));
     }
 
@@ -141,61 +168,29 @@ final class ZipRoot extends ClassPathRoot {
     List<String> names() {
         List<String> names = new ArrayList<String>();
         for (int i = 0, n = catalog.size(); i < n; i++) {
-            String name = catalog.name(i);
-            if (name.length() > prefix.length() && name.startsWith(prefix)) {
-                names.add(name.substring(prefix.length()));
+            String name = relativeName(i);
+            if (name != null) {
+                names.add(name);
             }
         }
         return names;
     }
 
-    /** A JarEntry describing a named entry, or null. */
-    JarEntry jarEntry(String name) {
-        int i = indexOf(name);
-        if (i < 0) {
-            return null;
+    /** The name of catalog entry i relative to this root, or null when it lies outside. */
+    String relativeName(int i) {
+        String name = catalog.name(i);
+        if (prefix.isEmpty()) {
+            return name.isEmpty() ? null : name;
         }
-        JarEntry entry = new JarEntry(name) {
-            @Override
-            public Attributes getAttributes() {
-                Manifest m = manifest();
-                return m == null ? null : m.getAttributes(getName());
-            }
-        };
-        entry.setMethod(catalog.method(i));
-        entry.setSize(catalog.size(i));
-        entry.setCompressedSize(catalog.compressedSize(i));
-        entry.setCrc(catalog.crc(i) & 0xffffffffL);
-        long time = javaTime(catalog.dosTime(i));
-        if (time >= 0) {
-            entry.setTime(time);
-        }
-        return entry;
+        return name.length() > prefix.length() && name.startsWith(prefix) ? name.substring(prefix.length()) : null;
     }
 
-    /** The JarFile view that jar connections hand out; one per root. */
-    JarFile jarFile() throws IOException {
-        JarFile known = jarFile;
-        if (known == null) {
-            synchronized (this) {
-                known = jarFile;
-                if (known == null) {
-                    known = isWholeFile() ? new JarFile(file) : new NestedJarFile(this);
-                    jarFile = known;
-                }
-            }
-        }
-        return known;
+    int catalogSize() {
+        return catalog.size();
     }
 
-    private static long javaTime(int dos) {
-        try {
-            LocalDateTime time = LocalDateTime.of(((dos >> 25) & 0x7f) + 1980, (dos >> 21) & 0x0f,
-                    (dos >> 16) & 0x1f, (dos >> 11) & 0x1f, (dos >> 5) & 0x3f, (dos << 1) & 0x3e);
-            return time.atZone(ZoneId.systemDefault()).toInstant().toEpochMilli();
-        } catch (RuntimeException e) {
-            return -1;
-        }
+    ZipCatalog catalog() {
+        return catalog;
     }
 
     @Override

@@ -26,7 +26,7 @@ public class Handler extends URLStreamHandler {
 
     @Override
     protected URLConnection openConnection(URL url) throws IOException {
-        return new NestedJarURLConnection(url);
+        return NestedJarURLConnection.open(url);
     }
 
     /**
