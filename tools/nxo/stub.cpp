@@ -33,6 +33,10 @@ std::string StubFileName(Target target) {
 Target TargetOfImage(const unsigned char* data, std::uint64_t size) {
   const config::PeHeaderFields pe = config::FindPeHeaderFields(data, size);
   if (pe.is_pe && !pe.is_pe32_plus && pe.machine == 0x14C) return Target::kWin32;
+  // The same launcher built for x86-64 is what the Windows tests run under
+  // Wine (which cannot run 32-bit code on our machines); the payload and the
+  // digest are laid out alike for both.
+  if (pe.is_pe && pe.is_pe32_plus && pe.machine == 0x8664) return Target::kWin32;
   if (size >= 16 && std::memcmp(data, "\x7F" "ELF", 4) == 0) return Target::kLinux;
   return Target::kUnknown;
 }
@@ -41,8 +45,10 @@ std::string DescribeImage(const unsigned char* data, std::uint64_t size) {
   const config::PeHeaderFields pe = config::FindPeHeaderFields(data, size);
   if (pe.is_pe) {
     std::string text = pe.is_pe32_plus ? "PE32+" : "PE32";
-    return (pe.machine == 0x14C && !pe.is_pe32_plus ? "win32 " : "unsupported ") + text +
-           (pe.machine == 0x14C ? " (i386)" : "");
+    const bool i386 = pe.machine == 0x14C && !pe.is_pe32_plus;
+    const bool x86_64 = pe.machine == 0x8664 && pe.is_pe32_plus;
+    return (i386 || x86_64 ? "win32 " : "unsupported ") + text +
+           (pe.machine == 0x14C ? " (i386)" : pe.machine == 0x8664 ? " (x86-64)" : "");
   }
   if (size >= 20 && std::memcmp(data, "\x7F" "ELF", 4) == 0) {
     const unsigned machine = static_cast<unsigned>(data[18] | data[19] << 8);
