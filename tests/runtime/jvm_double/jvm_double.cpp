@@ -11,6 +11,10 @@
 //   NXO_JVM_DOUBLE_NO_LAUNCHER   the launcher class is missing
 //   NXO_JVM_DOUBLE_NO_MAIN       the launcher class has no main
 //   NXO_JVM_DOUBLE_THROW         the launcher's main throws
+//   NXO_JVM_DOUBLE_NO_GETPROPERTY  java.lang.System has no getProperty, so
+//                                the runtime's version cannot be read
+//   NXO_JVM_DOUBLE_LOG_THREAD    creation also logs whether it runs on the
+//                                process's first thread
 // Every other JNI function is a trap: a call to it is logged and aborts,
 // so a test notices the launcher needing more than the double offers.
 //
@@ -31,6 +35,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <tlhelp32.h>
+#else
+#include <sys/syscall.h>
+#include <unistd.h>
 #endif
 
 #ifdef NXO_DOUBLE_COMPANION
@@ -280,7 +288,8 @@ jmethodID JNICALL GetStaticMethodID(JNIEnv*, jclass cls, const char* name, const
   if (owner == kLauncherClass && method == "main" && sig == "([Ljava/lang/String;)V" &&
       !Enabled("NXO_JVM_DOUBLE_NO_MAIN"))
     return reinterpret_cast<jmethodID>(&main_method);
-  if (owner == kSystemClass && method == "getProperty" && sig == "(Ljava/lang/String;)Ljava/lang/String;")
+  if (owner == kSystemClass && method == "getProperty" && sig == "(Ljava/lang/String;)Ljava/lang/String;" &&
+      !Enabled("NXO_JVM_DOUBLE_NO_GETPROPERTY"))
     return reinterpret_cast<jmethodID>(&get_property_method);
   if (owner == kSystemClass && method == "setProperty" &&
       sig == "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;")
@@ -453,6 +462,38 @@ void BuildTables() {
   the_vm.functions = &vm_functions;
 }
 
+#ifdef _WIN32
+// The process's first thread is the one of its threads created earliest.
+DWORD FirstThreadId() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  DWORD first = 0;
+  ULONGLONG earliest = ~0ULL;
+  THREADENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
+    HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID);
+    if (thread == nullptr) continue;
+    FILETIME created, exited, kernel, user;
+    if (GetThreadTimes(thread, &created, &exited, &kernel, &user)) {
+      ULONGLONG when = (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+      if (when < earliest) {
+        earliest = when;
+        first = entry.th32ThreadID;
+      }
+    }
+    CloseHandle(thread);
+  }
+  CloseHandle(snapshot);
+  return first;
+}
+
+bool OnFirstThread() { return FirstThreadId() == GetCurrentThreadId(); }
+#else
+bool OnFirstThread() { return syscall(SYS_gettid) == getpid(); }
+#endif
+
 // "-Dname=value" options become properties, as in a real runtime.
 void TakeProperty(const std::string& option) {
   if (option.rfind("-D", 0) != 0) return;
@@ -468,6 +509,8 @@ void TakeProperty(const std::string& option) {
                 static_cast<unsigned>(arguments->version), arguments->ignoreUnrecognized,
                 static_cast<int>(arguments->nOptions));
   Log(header);
+  if (Enabled("NXO_JVM_DOUBLE_LOG_THREAD"))
+    Log(OnFirstThread() ? "create_thread first" : "create_thread other");
   for (jint i = 0; i < arguments->nOptions; ++i) {
     Log(std::string("option ") + arguments->options[i].optionString);
     TakeProperty(arguments->options[i].optionString);
