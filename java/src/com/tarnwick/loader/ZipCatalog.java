@@ -6,7 +6,7 @@ import java.io.InputStream;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayDeque;
 import java.util.ArrayList;
-import java.util.HashMap;
+import java.util.Arrays;
 import java.util.List;
 import java.util.zip.DataFormatException;
 import java.util.zip.Inflater;
@@ -38,17 +38,23 @@ final class ZipCatalog {
     private static final byte[] PAD = new byte[1];
 
     private final FileRegion region;
+    /**
+     * The central directory as read. Entry fields are decoded from it when
+     * asked for, and names only when needed as text: building the catalog is
+     * on the start path, where every bytecode still runs interpreted.
+     */
+    private final byte[] directory;
+    /** Position of each entry's record in the directory. */
+    private final int[] entryAt;
+    /** Entry names as text, made on first use (non-ASCII ones at once). */
     private final String[] names;
-    private final int[] methods;
-    private final long[] compressedSizes;
-    private final long[] sizes;
-    private final long[] headerOffsets;
-    private final int[] nameLengths;
-    private final int[] crcs;
-    private final int[] dosTimes;
-    /** Start of each entry's data, -1 until its local header has been read. */
+    /** The String hash code of each name. */
+    private final int[] hashes;
+    /** Open-addressing index by name hash: entry number + 1, 0 for a free slot. */
+    private final int[] table;
+    private final long archiveStart;
+    /** Start of each entry's data, 0 until its local header has been read. */
     private final long[] dataOffsets;
-    private final HashMap<String, Integer> index;
     private final ArrayDeque<Inflater> inflaters = new ArrayDeque<Inflater>();
 
     ZipCatalog(FileRegion region) throws IOException {
@@ -72,64 +78,59 @@ final class ZipCatalog {
         if (archiveStart < 0) {
             throw new ZipException("Invalid central directory in " + region.file());
         }
-        byte[] directory;
-        int at;
-        if (endPosition - directorySize >= tailStart) {
-            directory = tail;
-            at = (int) (endPosition - directorySize - tailStart);
+        long directoryStart = endPosition - directorySize;
+        if (directoryStart >= tailStart) {
+            int from = (int) (directoryStart - tailStart);
+            directory = Arrays.copyOfRange(tail, from, from + (int) directorySize);
         } else {
             directory = new byte[(int) directorySize];
-            region.readFully(endPosition - directorySize, directory, 0, directory.length);
-            at = 0;
+            region.readFully(directoryStart, directory, 0, directory.length);
         }
-        int limit = at + (int) directorySize;
-
+        this.archiveStart = archiveStart;
+        entryAt = new int[count];
         names = new String[count];
-        methods = new int[count];
-        compressedSizes = new long[count];
-        sizes = new long[count];
-        headerOffsets = new long[count];
-        nameLengths = new int[count];
-        crcs = new int[count];
-        dosTimes = new int[count];
+        hashes = new int[count];
         dataOffsets = new long[count];
-        index = new HashMap<String, Integer>(count * 2);
+        int slots = 2;
+        while (slots < count * 2) {
+            slots <<= 1;
+        }
+        table = new int[slots];
+        int mask = slots - 1;
+        int limit = directory.length;
+        int at = 0;
         for (int i = 0; i < count; i++) {
             if (at + CENTRAL_SIZE > limit || (int) u32(directory, at) != CENTRAL_SIGNATURE) {
                 throw new ZipException("Invalid central directory entry " + i + " in " + region.file());
             }
             int nameLength = u16(directory, at + 28);
-            int extraLength = u16(directory, at + 30);
-            int commentLength = u16(directory, at + 32);
-            methods[i] = u16(directory, at + 10);
-            dosTimes[i] = (int) u32(directory, at + 12);
-            crcs[i] = (int) u32(directory, at + 16);
-            compressedSizes[i] = u32(directory, at + 20);
-            sizes[i] = u32(directory, at + 24);
-            headerOffsets[i] = archiveStart + u32(directory, at + 42);
-            nameLengths[i] = nameLength;
-            dataOffsets[i] = -1;
-            if (at + CENTRAL_SIZE + nameLength > limit) {
+            int nameStart = at + CENTRAL_SIZE;
+            int nameEnd = nameStart + nameLength;
+            if (nameEnd > limit) {
                 throw new ZipException("Truncated central directory in " + region.file());
             }
-            names[i] = name(directory, at + CENTRAL_SIZE, nameLength);
-            index.put(names[i], i);
-            at += CENTRAL_SIZE + nameLength + extraLength + commentLength;
-        }
-    }
-
-    /**
-     * An entry name, decoded as UTF-8. Names are nearly always ASCII, which is
-     * decoded here without the charset machinery, still cold at start-up.
-     */
-    @SuppressWarnings("deprecation")
-    private static String name(byte[] directory, int at, int length) {
-        for (int k = at, end = at + length; k < end; k++) {
-            if (directory[k] < 0) {
-                return new String(directory, at, length, StandardCharsets.UTF_8);
+            entryAt[i] = at;
+            // The hash of an ASCII name equals its String hash; other names are
+            // decoded to get it.
+            int hash = 0;
+            for (int k = nameStart; k < nameEnd; k++) {
+                byte b = directory[k];
+                if (b < 0) {
+                    String decoded = new String(directory, nameStart, nameLength, StandardCharsets.UTF_8);
+                    names[i] = decoded;
+                    hash = decoded.hashCode();
+                    break;
+                }
+                hash = 31 * hash + b;
             }
+            hashes[i] = hash;
+            int slot = (hash ^ (hash >>> 16)) & mask;
+            while (table[slot] != 0) {
+                slot = (slot + 1) & mask;
+            }
+            table[slot] = i + 1;
+            at = nameEnd + u16(directory, at + 30) + u16(directory, at + 32);
         }
-        return new String(directory, 0, at, length);
     }
 
     /**
@@ -167,36 +168,79 @@ final class ZipCatalog {
     }
 
     int size() {
-        return names.length;
+        return entryAt.length;
     }
 
+    /** The entry of that name, the last one when the name occurs twice; -1 when there is none. */
     int indexOf(String name) {
-        Integer i = index.get(name);
-        return i == null ? -1 : i;
+        int hash = name.hashCode();
+        int mask = table.length - 1;
+        int found = -1;
+        for (int slot = (hash ^ (hash >>> 16)) & mask; table[slot] != 0; slot = (slot + 1) & mask) {
+            int i = table[slot] - 1;
+            if (hashes[i] == hash && nameEquals(i, name)) {
+                found = i;
+            }
+        }
+        return found;
     }
 
+    /** Compares without making the entry's name text when it is ASCII. */
+    private boolean nameEquals(int i, String name) {
+        String known = names[i];
+        if (known != null) {
+            return known.equals(name);
+        }
+        int length = nameLength(i);
+        if (name.length() != length) {
+            return false;
+        }
+        byte[] d = directory;
+        for (int k = 0, at = entryAt[i] + CENTRAL_SIZE; k < length; k++, at++) {
+            if (name.charAt(k) != d[at]) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    @SuppressWarnings("deprecation")
     String name(int i) {
-        return names[i];
+        String known = names[i];
+        if (known == null) {
+            // Only ASCII names are left to make: one byte per character.
+            known = new String(directory, 0, entryAt[i] + CENTRAL_SIZE, nameLength(i));
+            names[i] = known;
+        }
+        return known;
+    }
+
+    private int nameLength(int i) {
+        return u16(directory, entryAt[i] + 28);
     }
 
     int method(int i) {
-        return methods[i];
+        return u16(directory, entryAt[i] + 10);
     }
 
     long size(int i) {
-        return sizes[i];
+        return u32(directory, entryAt[i] + 24);
     }
 
     long compressedSize(int i) {
-        return compressedSizes[i];
+        return u32(directory, entryAt[i] + 20);
     }
 
     int crc(int i) {
-        return crcs[i];
+        return (int) u32(directory, entryAt[i] + 16);
     }
 
     int dosTime(int i) {
-        return dosTimes[i];
+        return (int) u32(directory, entryAt[i] + 12);
+    }
+
+    private long headerOffset(int i) {
+        return archiveStart + u32(directory, entryAt[i] + 42);
     }
 
     FileRegion region() {
@@ -204,20 +248,20 @@ final class ZipCatalog {
     }
 
     List<String> names() {
-        List<String> list = new ArrayList<String>(names.length);
-        for (String name : names) {
-            list.add(name);
+        List<String> list = new ArrayList<String>(size());
+        for (int i = 0, n = size(); i < n; i++) {
+            list.add(name(i));
         }
         return list;
     }
 
     /** Whether any entry's name starts with the given directory name. */
     boolean hasEntriesUnder(String directory) {
-        if (index.containsKey(directory)) {
+        if (indexOf(directory) >= 0) {
             return true;
         }
-        for (String name : names) {
-            if (name.startsWith(directory)) {
+        for (int i = 0, n = size(); i < n; i++) {
+            if (name(i).startsWith(directory)) {
                 return true;
             }
         }
@@ -226,24 +270,24 @@ final class ZipCatalog {
 
     /** The bytes of a stored entry as a region of its own: how nested jars are opened. */
     FileRegion storedRegion(int i) throws IOException {
-        if (methods[i] != STORED) {
-            throw new ZipException("Entry " + names[i] + " is compressed");
+        if (method(i) != STORED) {
+            throw new ZipException("Entry " + name(i) + " is compressed");
         }
-        return region.subRegion(dataOffset(i), compressedSizes[i]);
+        return region.subRegion(dataOffset(i), compressedSize(i));
     }
 
     /** The whole uncompressed content of an entry. */
     byte[] read(int i) throws IOException {
-        long compressed = compressedSizes[i];
-        long size = sizes[i];
+        long compressed = compressedSize(i);
+        long size = size(i);
         if (compressed > Integer.MAX_VALUE - 1024 || size > Integer.MAX_VALUE - 1024) {
-            throw new IOException("Entry too large to read at once: " + names[i]);
+            throw new IOException("Entry too large to read at once: " + name(i));
         }
         // One read normally brings the local header and the data together: the
         // local name has the central name's length and the extra field is
         // usually empty or short.
-        long headerOffset = headerOffsets[i];
-        int guess = LOCAL_SIZE + nameLengths[i] + 64 + (int) compressed;
+        long headerOffset = headerOffset(i);
+        int guess = LOCAL_SIZE + nameLength(i) + 64 + (int) compressed;
         byte[] buffer = new byte[guess];
         int got = region.readAtMost(headerOffset, buffer, 0, guess);
         int dataStart = localDataStart(i, buffer, got);
@@ -252,40 +296,40 @@ final class ZipCatalog {
             region.readFully(headerOffset + dataStart, buffer, 0, buffer.length);
             dataStart = 0;
         }
-        if (methods[i] == STORED) {
+        if (method(i) == STORED) {
             byte[] content = new byte[(int) compressed];
             System.arraycopy(buffer, dataStart, content, 0, content.length);
             return content;
         }
-        if (methods[i] == DEFLATED) {
+        if (method(i) == DEFLATED) {
             return inflate(i, buffer, dataStart, (int) compressed, (int) size);
         }
-        throw new ZipException("Unsupported compression method " + methods[i] + " for " + names[i]);
+        throw new ZipException("Unsupported compression method " + method(i) + " for " + name(i));
     }
 
     /** A stream over an entry's uncompressed content. */
     InputStream open(int i) throws IOException {
-        if (sizes[i] <= WHOLE_READ_LIMIT && compressedSizes[i] <= WHOLE_READ_LIMIT) {
+        if (size(i) <= WHOLE_READ_LIMIT && compressedSize(i) <= WHOLE_READ_LIMIT) {
             return new ByteArrayInputStream(read(i));
         }
         long data = dataOffset(i);
-        if (methods[i] == STORED) {
-            return RegionStream.stored(region, data, compressedSizes[i]);
+        if (method(i) == STORED) {
+            return RegionStream.stored(region, data, compressedSize(i));
         }
-        if (methods[i] == DEFLATED) {
-            return RegionStream.deflated(region, data, compressedSizes[i]);
+        if (method(i) == DEFLATED) {
+            return RegionStream.deflated(region, data, compressedSize(i));
         }
-        throw new ZipException("Unsupported compression method " + methods[i] + " for " + names[i]);
+        throw new ZipException("Unsupported compression method " + method(i) + " for " + name(i));
     }
 
     private long dataOffset(int i) throws IOException {
         long known = dataOffsets[i];
-        if (known >= 0) {
+        if (known > 0) {
             return known;
         }
         byte[] header = new byte[LOCAL_SIZE];
-        region.readFully(headerOffsets[i], header, 0, LOCAL_SIZE);
-        long offset = headerOffsets[i] + localDataStart(i, header, LOCAL_SIZE);
+        region.readFully(headerOffset(i), header, 0, LOCAL_SIZE);
+        long offset = headerOffset(i) + localDataStart(i, header, LOCAL_SIZE);
         dataOffsets[i] = offset;
         return offset;
     }
@@ -293,7 +337,7 @@ final class ZipCatalog {
     /** Offset of the data from the local header, checked against the signature. */
     private int localDataStart(int i, byte[] header, int available) throws IOException {
         if (available < LOCAL_SIZE || (int) u32(header, 0) != LOCAL_SIGNATURE) {
-            throw new ZipException("Invalid local header for " + names[i] + " in " + region.file());
+            throw new ZipException("Invalid local header for " + name(i) + " in " + region.file());
         }
         return LOCAL_SIZE + u16(header, 26) + u16(header, 28);
     }
@@ -320,11 +364,11 @@ final class ZipCatalog {
                 break;
             }
             if (filled != size) {
-                throw new ZipException("Truncated deflated data for " + names[i]);
+                throw new ZipException("Truncated deflated data for " + name(i));
             }
             return output;
         } catch (DataFormatException e) {
-            throw new ZipException("Invalid deflated data for " + names[i] + ": " + e.getMessage());
+            throw new ZipException("Invalid deflated data for " + name(i) + ": " + e.getMessage());
         } finally {
             giveBack(inflater);
         }
