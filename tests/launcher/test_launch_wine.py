@@ -157,7 +157,9 @@ class Launch(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="nxo wine ")  # a blank in every path
+        cls.addClassCleanup(shutil.rmtree, cls.work, ignore_errors=True)
         cls.display = Display()
+        cls.addClassCleanup(cls.display.close)
         result = run([WINE_RUN, "--boot"], timeout=300)
         assert result.returncode == 0, result.stderr
         # A Wine session that lasts for the whole class. Without one, the
@@ -167,6 +169,7 @@ class Launch(unittest.TestCase):
         cls.keeper = subprocess.Popen([WINE_RUN, WATCH, "watch", "Z:\\no such program.exe", "1800"],
                                       stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
                                       stderr=subprocess.DEVNULL, text=True, env=cls.environment())
+        cls.addClassCleanup(cls.stop_keeper)
         with open(os.path.join(cls.work, "readme.txt"), "w") as f:
             f.write("the double runs no Java\n")
         Launch.jar = os.path.join(cls.work, "app.jar")
@@ -183,14 +186,12 @@ class Launch(unittest.TestCase):
         cls.reference_box = cls.system_box()
 
     @classmethod
-    def tearDownClass(cls):
+    def stop_keeper(cls):
         try:
             cls.keeper.communicate(input="", timeout=60)
         except subprocess.TimeoutExpired:
             cls.keeper.kill()
             cls.keeper.wait()
-        cls.display.close()
-        shutil.rmtree(cls.work, ignore_errors=True)
 
     @classmethod
     def environment(cls, extra=None):
