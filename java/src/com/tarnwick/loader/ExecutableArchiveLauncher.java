@@ -64,12 +64,15 @@ public abstract class ExecutableArchiveLauncher {
             // Asks this launcher directly: no filter object and no class of its own to load.
             return ((JarArchive) archive).nestedArchives(this);
         }
-        return archive.getNestedArchives(new Archive.EntryFilter() {
+        // Held as Object until used, so that verifying this class need not load
+        // the filter classes.
+        Object filter = new Archive.EntryFilter() {
             @Override
             public boolean matches(Archive.Entry entry) {
                 return isNestedArchive(entry);
             }
-        });
+        };
+        return archive.getNestedArchives((Archive.EntryFilter) filter);
     }
 
     /** The main class named by the archive's manifest. */
@@ -119,7 +122,12 @@ public abstract class ExecutableArchiveLauncher {
         }
         try {
             main.invoke(null, new Object[] {args});
-        } catch (InvocationTargetException e) {
+        } catch (Exception e) {
+            // Tested here rather than caught by type: a caught type is loaded when
+            // this class is verified, before anything has gone wrong.
+            if (!(e instanceof InvocationTargetException)) {
+                throw e;
+            }
             Throwable cause = e.getCause();
             if (cause instanceof Exception) {
                 throw (Exception) cause;

@@ -33,7 +33,9 @@ public class Handler extends URLStreamHandler {
     @Override
     protected URLConnection openConnection(URL url) {
         final String key = url.toString();
-        return new URLConnection(url) {
+        // Held as Object until returned, so that verifying this handler, which
+        // the launcher does at every start, need not load the connection class.
+        Object connection = new URLConnection(url) {
             @Override
             public void connect() {
             }
@@ -54,6 +56,7 @@ public class Handler extends URLStreamHandler {
                 return guessContentTypeFromName(key);
             }
         };
+        return (URLConnection) connection;
     }
 
     /** The bytes behind a URL of the scheme, or null for URLs of other schemes. */
