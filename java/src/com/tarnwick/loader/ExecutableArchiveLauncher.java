@@ -50,7 +50,7 @@ public abstract class ExecutableArchiveLauncher {
             throw new IllegalStateException("Unable to find the archive that holds " + getClass().getName()
                     + " (code source " + location + ")");
         }
-        File file = UrlText.toFile(location.toString());
+        File file = ZipRoot.toFile(location.toString());
         if (!file.isFile()) {
             throw new IllegalStateException(getClass().getName() + " must be loaded from an archive file, not "
                     + file);

@@ -41,20 +41,20 @@ public final class JarArchive implements Archive, Archive.Entry {
 
     /** The archive that is a whole file (a jar, or an executable with an archive appended). */
     public static JarArchive of(File file) {
-        return new JarArchive(UrlText.fileUrlText(file));
+        return new JarArchive(ZipRoot.fileUrlText(file));
     }
 
     private synchronized String archivePath() {
         if (archivePath == null) {
             String child = entryName.endsWith("/") ? entryName.substring(0, entryName.length() - 1) : entryName;
-            archivePath = parentPath + UrlText.SEPARATOR + UrlText.encode(child);
+            archivePath = parentPath + ZipRoot.SEPARATOR + ZipRoot.encode(child);
         }
         return archivePath;
     }
 
     @Override
     public URL getUrl() throws MalformedURLException {
-        return ZipRoot.jarUrl(archivePath() + UrlText.SEPARATOR);
+        return ZipRoot.jarUrl(archivePath() + ZipRoot.SEPARATOR);
     }
 
     @Override

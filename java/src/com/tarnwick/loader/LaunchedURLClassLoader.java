@@ -88,23 +88,23 @@ public class LaunchedURLClassLoader extends URLClassLoader {
         String protocol = url.getProtocol();
         String file = url.getFile();
         if ("jar".equalsIgnoreCase(protocol)) {
-            if (file == null || !file.endsWith(UrlText.SEPARATOR) || !file.regionMatches(true, 0, "file:", 0, 5)) {
+            if (file == null || !file.endsWith(ZipRoot.SEPARATOR) || !file.regionMatches(true, 0, "file:", 0, 5)) {
                 return null;
             }
             try {
-                return ZipRoot.of(file.substring(0, file.length() - UrlText.SEPARATOR.length()));
+                return ZipRoot.of(file.substring(0, file.length() - ZipRoot.SEPARATOR.length()));
             } catch (IOException e) {
                 throw new IllegalStateException("Unable to open class-path archive " + url + ": " + e.getMessage(), e);
             }
         }
         if (isLocal(url)) {
-            File path = UrlText.toFile(url.toString());
+            File path = ZipRoot.toFile(url.toString());
             try {
                 if (path.isDirectory()) {
                     return DirectoryRoot.open(path);
                 }
                 if (path.isFile()) {
-                    return ZipRoot.of(UrlText.fileUrlText(path));
+                    return ZipRoot.of(ZipRoot.fileUrlText(path));
                 }
             } catch (IOException e) {
                 return null;

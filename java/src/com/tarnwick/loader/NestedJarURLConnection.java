@@ -37,13 +37,13 @@ public final class NestedJarURLConnection extends JarURLConnection {
     public NestedJarURLConnection(URL url) throws MalformedURLException {
         super(url);
         String file = url.getFile();
-        int separator = file.lastIndexOf(UrlText.SEPARATOR);
+        int separator = file.lastIndexOf(ZipRoot.SEPARATOR);
         if (separator < 0) {
             throw new MalformedURLException("no !/ in URL: " + url);
         }
         archivePath = file.substring(0, separator);
-        String name = file.substring(separator + UrlText.SEPARATOR.length());
-        entry = name.isEmpty() ? null : UrlText.decode(name);
+        String name = file.substring(separator + ZipRoot.SEPARATOR.length());
+        entry = name.isEmpty() ? null : ZipRoot.decode(name);
     }
 
     @Override
@@ -66,7 +66,7 @@ public final class NestedJarURLConnection extends JarURLConnection {
 
     @Override
     public URL getJarFileURL() {
-        if (archivePath.indexOf(UrlText.SEPARATOR) < 0) {
+        if (archivePath.indexOf(ZipRoot.SEPARATOR) < 0) {
             return super.getJarFileURL();
         }
         try {
@@ -159,12 +159,12 @@ public final class NestedJarURLConnection extends JarURLConnection {
 
     @Override
     public Permission getPermission() throws IOException {
-        String path = UrlText.toFile(outermostFileUrl()).getPath();
+        String path = ZipRoot.toFile(outermostFileUrl()).getPath();
         return new FilePermission(path, "read");
     }
 
     private String outermostFileUrl() {
-        int separator = archivePath.indexOf(UrlText.SEPARATOR);
+        int separator = archivePath.indexOf(ZipRoot.SEPARATOR);
         return separator < 0 ? archivePath : archivePath.substring(0, separator);
     }
 }

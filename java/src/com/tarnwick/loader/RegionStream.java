@@ -6,13 +6,13 @@ import java.util.zip.Inflater;
 import java.util.zip.InflaterInputStream;
 
 /**
- * Streams a span of a file region: how entries too large to read at once are
+ * Streams a span of an archive's region: how entries too large to read at once are
  * served. The factories answer with the base type, so that the catalog's
  * verification does not load these classes; most applications never stream.
  */
 final class RegionStream extends InputStream {
 
-    private final FileRegion region;
+    private final ZipCatalog region;
     private long position;
     private long remaining;
     private boolean padPending;
@@ -21,18 +21,18 @@ final class RegionStream extends InputStream {
      * With padWithZero the stream adds one zero byte at the end, which a raw
      * inflater may ask for to finish a deflate stream.
      */
-    private RegionStream(FileRegion region, long position, long size, boolean padWithZero) {
+    private RegionStream(ZipCatalog region, long position, long size, boolean padWithZero) {
         this.region = region;
         this.position = position;
         this.remaining = size;
         this.padPending = padWithZero;
     }
 
-    static InputStream stored(FileRegion region, long position, long size) {
+    static InputStream stored(ZipCatalog region, long position, long size) {
         return new RegionStream(region, position, size, false);
     }
 
-    static InputStream deflated(FileRegion region, long position, long size) {
+    static InputStream deflated(ZipCatalog region, long position, long size) {
         return new InflaterInputStream(new RegionStream(region, position, size, true), new Inflater(true), 8192) {
             private boolean closed;
 

@@ -1,19 +1,24 @@
 package com.tarnwick.loader;
 
 import java.io.ByteArrayInputStream;
+import java.io.EOFException;
+import java.io.File;
 import java.io.IOException;
 import java.io.InputStream;
+import java.io.RandomAccessFile;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayDeque;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
+import java.util.concurrent.ConcurrentHashMap;
 import java.util.zip.DataFormatException;
 import java.util.zip.Inflater;
 import java.util.zip.ZipException;
 
 /**
- * The central directory of one ZIP archive lying in a file region.
+ * The central directory of one ZIP archive lying in a region of a file: an
+ * outer archive, or a stored jar inside it, read in place and never copied out.
  *
  * The archive need not start at the region's first byte: an executable carries
  * its program image in front of the archive, and the entry offsets count from
@@ -37,7 +42,22 @@ final class ZipCatalog {
     private static final int POOLED_INFLATERS = 8;
     private static final byte[] PAD = new byte[1];
 
-    private final FileRegion region;
+    /**
+     * File handles by canonical path. A handle is shared by every archive in the
+     * same file and stays open for the life of the process, like the JVM's own
+     * class-path jars. Reads go through a synchronized seek-and-read on a
+     * RandomAccessFile rather than a FileChannel: an interrupted thread closes
+     * a FileChannel for everyone, and applications do interrupt threads that
+     * happen to be loading classes.
+     */
+    private static final ConcurrentHashMap<String, RandomAccessFile> OPEN_FILES =
+            new ConcurrentHashMap<String, RandomAccessFile>();
+
+    private final File file;
+    private final RandomAccessFile data;
+    /** Where this archive's region starts in the file, and its length. */
+    private final long start;
+    private final long length;
     /**
      * The central directory as read. Entry fields are decoded from it when
      * asked for, and names only when needed as text: building the catalog is
@@ -57,26 +77,45 @@ final class ZipCatalog {
     private final long[] dataOffsets;
     private final ArrayDeque<Inflater> inflaters = new ArrayDeque<Inflater>();
 
-    ZipCatalog(FileRegion region) throws IOException {
-        this.region = region;
+    /** The archive that is a whole file. */
+    static ZipCatalog open(File file) throws IOException {
+        File canonical = file.getCanonicalFile();
+        String key = canonical.getPath();
+        RandomAccessFile data = OPEN_FILES.get(key);
+        if (data == null) {
+            RandomAccessFile opened = new RandomAccessFile(canonical, "r");
+            data = OPEN_FILES.putIfAbsent(key, opened);
+            if (data == null) {
+                data = opened;
+            } else {
+                opened.close();
+            }
+        }
+        return new ZipCatalog(canonical, data, 0, data.length());
+    }
+
+    private ZipCatalog(File file, RandomAccessFile data, long start, long length) throws IOException {
+        this.file = file;
+        this.data = data;
+        this.start = start;
+        this.length = length;
         // One read from the end usually brings the end record and the whole
         // central directory.
-        long length = region.length();
         int tailLength = (int) Math.min(length, END_SIZE + MAX_COMMENT + 1024L);
         byte[] tail = new byte[tailLength];
         long tailStart = length - tailLength;
-        region.readFully(tailStart, tail, 0, tailLength);
+        readFully(tailStart, tail, 0, tailLength);
         int end = findEndRecord(tail, tailStart);
         long endPosition = tailStart + end;
         int count = u16(tail, end + 10);
         long directorySize = u32(tail, end + 12);
         long directoryOffset = u32(tail, end + 16);
         if (count == 0xffff || directorySize == 0xffffffffL || directoryOffset == 0xffffffffL) {
-            throw new ZipException("ZIP64 archives are not supported: " + region.file());
+            throw new ZipException("ZIP64 archives are not supported: " + file);
         }
         long archiveStart = endPosition - directorySize - directoryOffset;
         if (archiveStart < 0) {
-            throw new ZipException("Invalid central directory in " + region.file());
+            throw new ZipException("Invalid central directory in " + file);
         }
         long directoryStart = endPosition - directorySize;
         if (directoryStart >= tailStart) {
@@ -84,7 +123,7 @@ final class ZipCatalog {
             directory = Arrays.copyOfRange(tail, from, from + (int) directorySize);
         } else {
             directory = new byte[(int) directorySize];
-            region.readFully(directoryStart, directory, 0, directory.length);
+            readFully(directoryStart, directory, 0, directory.length);
         }
         this.archiveStart = archiveStart;
         entryAt = new int[count];
@@ -101,13 +140,13 @@ final class ZipCatalog {
         int at = 0;
         for (int i = 0; i < count; i++) {
             if (at + CENTRAL_SIZE > limit || (int) u32(directory, at) != CENTRAL_SIGNATURE) {
-                throw new ZipException("Invalid central directory entry " + i + " in " + region.file());
+                throw new ZipException("Invalid central directory entry " + i + " in " + file);
             }
             int nameLength = u16(directory, at + 28);
             int nameStart = at + CENTRAL_SIZE;
             int nameEnd = nameStart + nameLength;
             if (nameEnd > limit) {
-                throw new ZipException("Truncated central directory in " + region.file());
+                throw new ZipException("Truncated central directory in " + file);
             }
             entryAt[i] = at;
             // The hash of an ASCII name equals its String hash; other names are
@@ -155,7 +194,7 @@ final class ZipCatalog {
             }
             return at;
         }
-        throw new ZipException("Not a ZIP archive (no end record): " + region.file());
+        throw new ZipException("Not a ZIP archive (no end record): " + file);
     }
 
     private boolean startsWithCentralSignature(long position, byte[] tail, long tailStart) throws IOException {
@@ -163,7 +202,7 @@ final class ZipCatalog {
             return (int) u32(tail, (int) (position - tailStart)) == CENTRAL_SIGNATURE;
         }
         byte[] signature = new byte[4];
-        region.readFully(position, signature, 0, 4);
+        readFully(position, signature, 0, 4);
         return (int) u32(signature, 0) == CENTRAL_SIGNATURE;
     }
 
@@ -243,8 +282,8 @@ final class ZipCatalog {
         return archiveStart + u32(directory, entryAt[i] + 42);
     }
 
-    FileRegion region() {
-        return region;
+    File file() {
+        return file;
     }
 
     List<String> names() {
@@ -268,12 +307,17 @@ final class ZipCatalog {
         return false;
     }
 
-    /** The bytes of a stored entry as a region of its own: how nested jars are opened. */
-    FileRegion storedRegion(int i) throws IOException {
+    /** The archive that a stored entry holds, read in place: how nested jars are opened. */
+    ZipCatalog nested(int i) throws IOException {
         if (method(i) != STORED) {
             throw new ZipException("Entry " + name(i) + " is compressed");
         }
-        return region.subRegion(dataOffset(i), compressedSize(i));
+        long offset = dataOffset(i);
+        long size = compressedSize(i);
+        if (offset < 0 || size < 0 || offset + size > length) {
+            throw new IOException("Region " + offset + "+" + size + " lies outside " + file);
+        }
+        return new ZipCatalog(file, data, start + offset, size);
     }
 
     /** The whole uncompressed content of an entry. */
@@ -289,11 +333,11 @@ final class ZipCatalog {
         long headerOffset = headerOffset(i);
         int guess = LOCAL_SIZE + nameLength(i) + 64 + (int) compressed;
         byte[] buffer = new byte[guess];
-        int got = region.readAtMost(headerOffset, buffer, 0, guess);
+        int got = readAtMost(headerOffset, buffer, 0, guess);
         int dataStart = localDataStart(i, buffer, got);
         if (dataStart + compressed > got) {
             buffer = new byte[(int) compressed];
-            region.readFully(headerOffset + dataStart, buffer, 0, buffer.length);
+            readFully(headerOffset + dataStart, buffer, 0, buffer.length);
             dataStart = 0;
         }
         if (method(i) == STORED) {
@@ -314,10 +358,10 @@ final class ZipCatalog {
         }
         long data = dataOffset(i);
         if (method(i) == STORED) {
-            return RegionStream.stored(region, data, compressedSize(i));
+            return RegionStream.stored(this, data, compressedSize(i));
         }
         if (method(i) == DEFLATED) {
-            return RegionStream.deflated(region, data, compressedSize(i));
+            return RegionStream.deflated(this, data, compressedSize(i));
         }
         throw new ZipException("Unsupported compression method " + method(i) + " for " + name(i));
     }
@@ -328,7 +372,7 @@ final class ZipCatalog {
             return known;
         }
         byte[] header = new byte[LOCAL_SIZE];
-        region.readFully(headerOffset(i), header, 0, LOCAL_SIZE);
+        readFully(headerOffset(i), header, 0, LOCAL_SIZE);
         long offset = headerOffset(i) + localDataStart(i, header, LOCAL_SIZE);
         dataOffsets[i] = offset;
         return offset;
@@ -337,7 +381,7 @@ final class ZipCatalog {
     /** Offset of the data from the local header, checked against the signature. */
     private int localDataStart(int i, byte[] header, int available) throws IOException {
         if (available < LOCAL_SIZE || (int) u32(header, 0) != LOCAL_SIGNATURE) {
-            throw new ZipException("Invalid local header for " + name(i) + " in " + region.file());
+            throw new ZipException("Invalid local header for " + name(i) + " in " + file);
         }
         return LOCAL_SIZE + u16(header, 26) + u16(header, 28);
     }
@@ -393,6 +437,26 @@ final class ZipCatalog {
             }
         }
         inflater.end();
+    }
+
+    void readFully(long position, byte[] buffer, int offset, int count) throws IOException {
+        if (position < 0 || position + count > length) {
+            throw new EOFException("Read past the end of " + file);
+        }
+        synchronized (data) {
+            data.seek(start + position);
+            data.readFully(buffer, offset, count);
+        }
+    }
+
+    /** Reads up to count bytes, fewer only at the end of the region. */
+    private int readAtMost(long position, byte[] buffer, int offset, int count) throws IOException {
+        int available = (int) Math.min(count, length - position);
+        if (available <= 0) {
+            return 0;
+        }
+        readFully(position, buffer, offset, available);
+        return available;
     }
 
     private static int u16(byte[] b, int at) {

@@ -1,12 +1,15 @@
 package com.tarnwick.loader;
 
+import java.io.ByteArrayOutputStream;
 import java.io.File;
 import java.io.FileNotFoundException;
 import java.io.IOException;
 import java.io.InputStream;
 import java.net.MalformedURLException;
+import java.net.URI;
 import java.net.URL;
 import java.net.URLStreamHandler;
+import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.ConcurrentHashMap;
@@ -45,8 +48,8 @@ final class ZipRoot extends ClassPathRoot {
         this.catalog = catalog;
         this.prefix = prefix;
         this.archivePath = archivePath;
-        this.file = catalog.region().file();
-        this.url = new URL("jar", "", -1, archivePath + UrlText.SEPARATOR, HANDLER);
+        this.file = catalog.file();
+        this.url = new URL("jar", "", -1, archivePath + SEPARATOR, HANDLER);
     }
 
     /**
@@ -59,12 +62,12 @@ final class ZipRoot extends ClassPathRoot {
             return known;
         }
         ZipRoot opened;
-        int separator = archivePath.lastIndexOf(UrlText.SEPARATOR);
+        int separator = archivePath.lastIndexOf(SEPARATOR);
         if (separator < 0) {
-            opened = new ZipRoot(new ZipCatalog(FileRegion.of(UrlText.toFile(archivePath))), "", archivePath);
+            opened = new ZipRoot(ZipCatalog.open(toFile(archivePath)), "", archivePath);
         } else {
             ZipRoot parent = of(archivePath.substring(0, separator));
-            String name = UrlText.decode(archivePath.substring(separator + UrlText.SEPARATOR.length()));
+            String name = decode(archivePath.substring(separator + SEPARATOR.length()));
             opened = parent.child(name, archivePath);
         }
         known = ROOTS.putIfAbsent(archivePath, opened);
@@ -86,7 +89,7 @@ final class ZipRoot extends ClassPathRoot {
     }
 
     boolean isWholeFile() {
-        return prefix.isEmpty() && archivePath.indexOf(UrlText.SEPARATOR) < 0;
+        return prefix.isEmpty() && archivePath.indexOf(SEPARATOR) < 0;
     }
 
     @Override
@@ -117,7 +120,7 @@ final class ZipRoot extends ClassPathRoot {
 
     @Override
     URL resourceUrl(String name) throws MalformedURLException {
-        return jarUrl(archivePath + UrlText.SEPARATOR + UrlText.encode(name));
+        return jarUrl(archivePath + SEPARATOR + encode(name));
     }
 
     @Override
@@ -155,7 +158,7 @@ final class ZipRoot extends ClassPathRoot {
                 throw new ZipException("Nested jar " + prefix + name + " in " + archivePath
                         + " is compressed; nested jars must be stored without compression");
             }
-            return new ZipRoot(new ZipCatalog(catalog.storedRegion(i)), "", childPath);
+            return new ZipRoot(catalog.nested(i), "", childPath);
         }
         String directory = prefix + (name.endsWith("/") ? name : name + "/");
         if (catalog.hasEntriesUnder(directory)) {
@@ -191,6 +194,119 @@ final class ZipRoot extends ClassPathRoot {
 
     ZipCatalog catalog() {
         return catalog;
+    }
+
+    // Text forms used in nested URLs: "jar:" + archive path + "!/" + entry,
+    // where the archive path is a file URL followed by one "!/name" per level
+    // of nesting. They live here, not in a class of their own, because every
+    // class on the start path costs a load and a verification.
+
+    static final String SEPARATOR = "!/";
+
+    /**
+     * The file URL text of a file, as the JDK writes it. Plain paths are
+     * written here directly: the JDK's way parses the text it has just built as
+     * a URI, which is slow while everything still runs interpreted.
+     */
+    static String fileUrlText(File file) {
+        File absolute = file.getAbsoluteFile();
+        String path = absolute.getPath();
+        if (File.separatorChar == '/' && path.startsWith("/") && !path.startsWith("//") && isPlainPath(path)) {
+            return absolute.isDirectory() && !path.endsWith("/") ? "file:" + path + "/" : "file:" + path;
+        }
+        return absolute.toURI().toString();
+    }
+
+    /** Whether a path needs no escaping in a URI: its characters stand as they are. */
+    private static boolean isPlainPath(String path) {
+        for (int i = 0, n = path.length(); i < n; i++) {
+            char c = path.charAt(i);
+            if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+                    || "/-_.~*'()!:@&=+$,;".indexOf(c) >= 0)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    static File toFile(String fileUrlText) {
+        if (File.separatorChar == '/' && fileUrlText.startsWith("file:/") && !fileUrlText.startsWith("file://")
+                && isPlainPath(fileUrlText.substring(5))) {
+            // Nothing escaped and nothing to resolve: the path is the text after the scheme.
+            return new File(fileUrlText.substring(5));
+        }
+        try {
+            return new File(new URI(fileUrlText));
+        } catch (Exception e) {
+            // Not a strict URI (spaces, a stray authority): take the path as it stands.
+            String path = fileUrlText.regionMatches(true, 0, "file:", 0, 5) ? fileUrlText.substring(5) : fileUrlText;
+            if (path.startsWith("//")) {
+                int slash = path.indexOf('/', 2);
+                path = slash < 0 ? "" : path.substring(slash);
+            }
+            return new File(decode(path));
+        }
+    }
+
+    /** Percent-encodes the characters that may not stand in a URL path, and "!". */
+    static String encode(String name) {
+        int n = name.length();
+        int i = 0;
+        while (i < n && isPlain(name.charAt(i))) {
+            i++;
+        }
+        if (i == n) {
+            return name;
+        }
+        StringBuilder out = new StringBuilder(n + 16).append(name, 0, i);
+        byte[] bytes = name.substring(i).getBytes(StandardCharsets.UTF_8);
+        for (byte b : bytes) {
+            char c = (char) (b & 0xff);
+            if (c < 0x80 && isPlain(c)) {
+                out.append(c);
+            } else {
+                out.append('%').append(Character.toUpperCase(Character.forDigit(c >> 4, 16)))
+                        .append(Character.toUpperCase(Character.forDigit(c & 0xf, 16)));
+            }
+        }
+        return out.toString();
+    }
+
+    private static boolean isPlain(char c) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+            return true;
+        }
+        return "/-_.~$&'()*+,;=:@".indexOf(c) >= 0;
+    }
+
+    static String decode(String text) {
+        if (text.indexOf('%') < 0) {
+            return text;
+        }
+        int n = text.length();
+        StringBuilder out = new StringBuilder(n);
+        int i = 0;
+        while (i < n) {
+            if (!isEscape(text, i)) {
+                out.append(text.charAt(i));
+                i++;
+                continue;
+            }
+            // A run of escapes is one UTF-8 byte sequence.
+            ByteArrayOutputStream run = new ByteArrayOutputStream();
+            while (isEscape(text, i)) {
+                run.write(Character.digit(text.charAt(i + 1), 16) << 4 | Character.digit(text.charAt(i + 2), 16));
+                i += 3;
+            }
+            out.append(new String(run.toByteArray(), StandardCharsets.UTF_8));
+        }
+        return out.toString();
+    }
+
+    private static boolean isEscape(String text, int i) {
+        return i + 2 < text.length() && text.charAt(i) == '%'
+                && Character.digit(text.charAt(i + 1), 16) >= 0
+                && Character.digit(text.charAt(i + 2), 16) >= 0;
     }
 
     @Override
