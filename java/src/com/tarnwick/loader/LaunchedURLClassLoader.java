@@ -226,10 +226,12 @@ public class LaunchedURLClassLoader extends URLClassLoader {
 
         @Override
         public void add(Permission permission) {
+            PermissionCollection target = resolved();
             if (isReadOnly()) {
-                throw new SecurityException("attempt to add a Permission to a readonly PermissionCollection");
+                // Read-only for good: the worked-out collection refuses the addition.
+                target.setReadOnly();
             }
-            resolved().add(permission);
+            target.add(permission);
         }
 
         @Override

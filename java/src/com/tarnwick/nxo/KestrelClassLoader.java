@@ -6,7 +6,6 @@ import com.tarnwick.loader.LaunchedURLClassLoader;
 import java.io.File;
 import java.io.IOException;
 import java.io.InputStream;
-import java.net.MalformedURLException;
 import java.net.URL;
 import java.security.CodeSource;
 import java.security.cert.Certificate;
@@ -38,7 +37,12 @@ public class KestrelClassLoader extends LaunchedURLClassLoader {
         if (appPath != null && !"true".equals(System.getProperty("nxo.natives.registered"))) {
             try {
                 System.load(appPath);
-            } catch (UnsatisfiedLinkError e) {
+            } catch (LinkageError e) {
+                // Caught by its base type and tested: a caught type is loaded when
+                // the class is verified, and this one would be on every start.
+                if (!(e instanceof UnsatisfiedLinkError)) {
+                    throw e;
+                }
                 // Natives stay unbound; lookups fall back to the archives.
                 nativesMissing = true;
             }
@@ -69,7 +73,8 @@ public class KestrelClassLoader extends LaunchedURLClassLoader {
         for (Archive archive : archives) {
             try {
                 urls.add(archive.getUrl());
-            } catch (MalformedURLException e) {
+            } catch (IOException e) {
+                // A malformed URL, the only failure here.
                 e.printStackTrace();
             }
         }
@@ -91,7 +96,8 @@ public class KestrelClassLoader extends LaunchedURLClassLoader {
             if (!piece.isEmpty()) {
                 try {
                     all.add(new File(piece).toURI().toURL());
-                } catch (MalformedURLException e) {
+                } catch (IOException e) {
+                    // A malformed URL, the only failure here.
                     e.printStackTrace();
                 }
             }
@@ -193,7 +199,10 @@ public class KestrelClassLoader extends LaunchedURLClassLoader {
         }
         try {
             return findResource0(name);
-        } catch (UnsatisfiedLinkError e) {
+        } catch (LinkageError e) {
+            if (!(e instanceof UnsatisfiedLinkError)) {
+                throw e;
+            }
             nativesMissing = true;
             return null;
         }
@@ -205,7 +214,10 @@ public class KestrelClassLoader extends LaunchedURLClassLoader {
         }
         try {
             return defineClass(name, codeSource);
-        } catch (UnsatisfiedLinkError e) {
+        } catch (LinkageError e) {
+            if (!(e instanceof UnsatisfiedLinkError)) {
+                throw e;
+            }
             nativesMissing = true;
             return null;
         }
