@@ -47,12 +47,12 @@ public abstract class ExecutableArchiveLauncher {
         CodeSource source = domain == null ? null : domain.getCodeSource();
         URL location = source == null ? null : source.getLocation();
         if (location == null || !"file".equalsIgnoreCase(location.getProtocol())) {
-            throw new IllegalStateException("Unable to find the archive that holds " + getClass().getName()
+            throw Failures.illegalState("Unable to find the archive that holds " + getClass().getName()
                     + " (code source " + location + ")");
         }
         File file = ZipRoot.toFile(location.toString());
         if (!file.isFile()) {
-            throw new IllegalStateException(getClass().getName() + " must be loaded from an archive file, not "
+            throw Failures.illegalState(getClass().getName() + " must be loaded from an archive file, not "
                     + file);
         }
         return file;
@@ -80,7 +80,7 @@ public abstract class ExecutableArchiveLauncher {
         Manifest manifest = getArchive().getManifest();
         String mainClass = manifest == null ? null : manifest.getMainAttributes().getValue(START_CLASS_ATTRIBUTE);
         if (mainClass == null || mainClass.isEmpty()) {
-            throw new IllegalStateException("No '" + START_CLASS_ATTRIBUTE + "' manifest entry specified in "
+            throw Failures.illegalState("No '" + START_CLASS_ATTRIBUTE + "' manifest entry specified in "
                     + getArchive());
         }
         return mainClass;

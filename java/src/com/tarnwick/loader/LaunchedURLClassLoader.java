@@ -94,7 +94,7 @@ public class LaunchedURLClassLoader extends URLClassLoader {
             try {
                 return ZipRoot.of(file.substring(0, file.length() - ZipRoot.SEPARATOR.length()));
             } catch (IOException e) {
-                throw new IllegalStateException("Unable to open class-path archive " + url + ": " + e.getMessage(), e);
+                throw Failures.illegalState("Unable to open class-path archive " + url + ": " + e.getMessage(), e);
             }
         }
         if (isLocal(url)) {

@@ -1,7 +1,6 @@
 package com.tarnwick.loader;
 
 import java.io.ByteArrayInputStream;
-import java.io.EOFException;
 import java.io.File;
 import java.io.IOException;
 import java.io.InputStream;
@@ -14,7 +13,6 @@ import java.util.List;
 import java.util.concurrent.ConcurrentHashMap;
 import java.util.zip.DataFormatException;
 import java.util.zip.Inflater;
-import java.util.zip.ZipException;
 
 /**
  * The central directory of one ZIP archive lying in a region of a file: an
@@ -111,11 +109,11 @@ final class ZipCatalog {
         long directorySize = u32(tail, end + 12);
         long directoryOffset = u32(tail, end + 16);
         if (count == 0xffff || directorySize == 0xffffffffL || directoryOffset == 0xffffffffL) {
-            throw new ZipException("ZIP64 archives are not supported: " + file);
+            throw Failures.zip("ZIP64 archives are not supported: " + file);
         }
         long archiveStart = endPosition - directorySize - directoryOffset;
         if (archiveStart < 0) {
-            throw new ZipException("Invalid central directory in " + file);
+            throw Failures.zip("Invalid central directory in " + file);
         }
         long directoryStart = endPosition - directorySize;
         if (directoryStart >= tailStart) {
@@ -140,13 +138,13 @@ final class ZipCatalog {
         int at = 0;
         for (int i = 0; i < count; i++) {
             if (at + CENTRAL_SIZE > limit || (int) u32(directory, at) != CENTRAL_SIGNATURE) {
-                throw new ZipException("Invalid central directory entry " + i + " in " + file);
+                throw Failures.zip("Invalid central directory entry " + i + " in " + file);
             }
             int nameLength = u16(directory, at + 28);
             int nameStart = at + CENTRAL_SIZE;
             int nameEnd = nameStart + nameLength;
             if (nameEnd > limit) {
-                throw new ZipException("Truncated central directory in " + file);
+                throw Failures.zip("Truncated central directory in " + file);
             }
             entryAt[i] = at;
             // The hash of an ASCII name equals its String hash; other names are
@@ -194,7 +192,7 @@ final class ZipCatalog {
             }
             return at;
         }
-        throw new ZipException("Not a ZIP archive (no end record): " + file);
+        throw Failures.zip("Not a ZIP archive (no end record): " + file);
     }
 
     private boolean startsWithCentralSignature(long position, byte[] tail, long tailStart) throws IOException {
@@ -310,7 +308,7 @@ final class ZipCatalog {
     /** The archive that a stored entry holds, read in place: how nested jars are opened. */
     ZipCatalog nested(int i) throws IOException {
         if (method(i) != STORED) {
-            throw new ZipException("Entry " + name(i) + " is compressed");
+            throw Failures.zip("Entry " + name(i) + " is compressed");
         }
         long offset = dataOffset(i);
         long size = compressedSize(i);
@@ -348,7 +346,7 @@ final class ZipCatalog {
         if (method(i) == DEFLATED) {
             return inflate(i, buffer, dataStart, (int) compressed, (int) size);
         }
-        throw new ZipException("Unsupported compression method " + method(i) + " for " + name(i));
+        throw Failures.zip("Unsupported compression method " + method(i) + " for " + name(i));
     }
 
     /** A stream over an entry's uncompressed content. */
@@ -363,7 +361,7 @@ final class ZipCatalog {
         if (method(i) == DEFLATED) {
             return RegionStream.deflated(this, data, compressedSize(i));
         }
-        throw new ZipException("Unsupported compression method " + method(i) + " for " + name(i));
+        throw Failures.zip("Unsupported compression method " + method(i) + " for " + name(i));
     }
 
     private long dataOffset(int i) throws IOException {
@@ -381,7 +379,7 @@ final class ZipCatalog {
     /** Offset of the data from the local header, checked against the signature. */
     private int localDataStart(int i, byte[] header, int available) throws IOException {
         if (available < LOCAL_SIZE || (int) u32(header, 0) != LOCAL_SIGNATURE) {
-            throw new ZipException("Invalid local header for " + name(i) + " in " + file);
+            throw Failures.zip("Invalid local header for " + name(i) + " in " + file);
         }
         return LOCAL_SIZE + u16(header, 26) + u16(header, 28);
     }
@@ -408,11 +406,18 @@ final class ZipCatalog {
                 break;
             }
             if (filled != size) {
-                throw new ZipException("Truncated deflated data for " + name(i));
+                throw Failures.zip("Truncated deflated data for " + name(i));
             }
             return output;
-        } catch (DataFormatException e) {
-            throw new ZipException("Invalid deflated data for " + name(i) + ": " + e.getMessage());
+        } catch (Exception e) {
+            // Tested rather than caught by type, which would load it at every start.
+            if (e instanceof DataFormatException) {
+                throw Failures.zip("Invalid deflated data for " + name(i) + ": " + e.getMessage());
+            }
+            if (e instanceof IOException) {
+                throw (IOException) e;
+            }
+            throw (RuntimeException) e;
         } finally {
             giveBack(inflater);
         }
@@ -441,7 +446,7 @@ final class ZipCatalog {
 
     void readFully(long position, byte[] buffer, int offset, int count) throws IOException {
         if (position < 0 || position + count > length) {
-            throw new EOFException("Read past the end of " + file);
+            throw Failures.endOfData("Read past the end of " + file);
         }
         synchronized (data) {
             data.seek(start + position);

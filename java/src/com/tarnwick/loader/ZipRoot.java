@@ -2,7 +2,6 @@ package com.tarnwick.loader;
 
 import java.io.ByteArrayOutputStream;
 import java.io.File;
-import java.io.FileNotFoundException;
 import java.io.IOException;
 import java.io.InputStream;
 import java.net.MalformedURLException;
@@ -15,7 +14,6 @@ import java.util.List;
 import java.util.concurrent.ConcurrentHashMap;
 import java.util.jar.JarFile;
 import java.util.jar.Manifest;
-import java.util.zip.ZipException;
 
 /**
  * A ZIP archive seen as a class-path root: a jar file, the outer archive, a
@@ -155,7 +153,7 @@ final class ZipRoot extends ClassPathRoot {
         int i = name.endsWith("/") ? -1 : indexOf(name);
         if (i >= 0) {
             if (catalog.method(i) != ZipCatalog.STORED) {
-                throw new ZipException("Nested jar " + prefix + name + " in " + archivePath
+                throw Failures.zip("Nested jar " + prefix + name + " in " + archivePath
                         + " is compressed; nested jars must be stored without compression");
             }
             return new ZipRoot(catalog.nested(i), "", childPath);
@@ -164,7 +162,7 @@ final class ZipRoot extends ClassPathRoot {
         if (catalog.hasEntriesUnder(directory)) {
             return new ZipRoot(catalog, directory, childPath);
         }
-        throw new FileNotFoundException("No nested archive " + name + " in " + archivePath);
+        throw Failures.notFound("No nested archive " + name + " in " + archivePath);
     }
 
     /** Names of the entries of this root, relative to it. */
