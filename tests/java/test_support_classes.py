@@ -165,6 +165,9 @@ class NestedApplicationTest(unittest.TestCase):
         self.assertEqual(self.core, self.values["codeSource"])
         self.assertEqual("true", self.values["codeSourceOpens"])
 
+    def test_domain_grants_reading_the_archive_file_only(self):
+        self.assertEqual("true|false|1", self.values["domainPermissions"])
+
     def test_jar_url_connection_and_jar_file(self):
         size = len("greetings from core")
         self.assertEqual("com/example/core/greeting.txt|%d|2.5.1|%d|greetings from core" % (size, size),

@@ -199,27 +199,32 @@ public class LaunchedURLClassLoader extends URLClassLoader {
      */
     @Override
     protected PermissionCollection getPermissions(CodeSource codeSource) {
-        return new LazyPermissions(codeSource);
+        return new LazyPermissions(this, codeSource);
     }
 
     private PermissionCollection basePermissions(CodeSource codeSource) {
         return super.getPermissions(codeSource);
     }
 
-    /** Permissions that the class loader works out on first use. */
-    private final class LazyPermissions extends PermissionCollection {
+    /**
+     * Permissions that the class loader works out on first use. Serialised as
+     * the worked-out collection, since the loader cannot be.
+     */
+    private static final class LazyPermissions extends PermissionCollection {
         private static final long serialVersionUID = 1L;
 
+        private final transient LaunchedURLClassLoader loader;
         private final transient CodeSource codeSource;
         private transient PermissionCollection resolved;
 
-        LazyPermissions(CodeSource codeSource) {
+        LazyPermissions(LaunchedURLClassLoader loader, CodeSource codeSource) {
+            this.loader = loader;
             this.codeSource = codeSource;
         }
 
         private synchronized PermissionCollection resolved() {
             if (resolved == null) {
-                resolved = basePermissions(codeSource);
+                resolved = loader.basePermissions(codeSource);
             }
             return resolved;
         }
@@ -247,6 +252,14 @@ public class LaunchedURLClassLoader extends URLClassLoader {
         @Override
         public String toString() {
             return resolved().toString();
+        }
+
+        private Object writeReplace() {
+            PermissionCollection target = resolved();
+            if (isReadOnly()) {
+                target.setReadOnly();
+            }
+            return target;
         }
     }
 }
