@@ -47,11 +47,11 @@ std::string MakeExecutable(std::size_t total) {
 }
 
 void BM_ReadConfiguration(benchmark::State& state) {
-  std::string spec = MakeExecutable(static_cast<std::size_t>(state.range(0)) << 20);
-  std::string path = spec.substr(0, spec.find('|'));
+  std::string made = MakeExecutable(static_cast<std::size_t>(state.range(0)) << 20);
+  std::string path = made.substr(0, made.find('|'));
   nxo::config::ConfigSource source;
   source.executable_path = path;
-  source.archive_length = static_cast<std::uint32_t>(std::stoul(spec.substr(spec.find('|') + 1)));
+  source.archive_length = static_cast<std::uint32_t>(std::stoul(made.substr(made.find('|') + 1)));
   source.current_directory = "/tmp";
   for (auto _ : state) {
     nxo::config::LaunchConfig config(source);
