@@ -5,17 +5,29 @@ set -eu
 
 packages="cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev
   zlib1g-dev openjdk-17-jdk-headless g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  wine wine64 xvfb x11-utils osslsigncode openssl zip unzip python3"
+  xvfb x11-utils osslsigncode openssl zip unzip python3"
+# Wine comes with what it recommends: its X11 driver loads the X extension
+# libraries (Xrender, Xrandr, Xi...) that only its recommendations bring.
+wine_packages="wine wine64"
 
-missing=""
-for package in $packages; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-    missing="$missing $package"
-done
-if [ -n "$missing" ]; then
-  echo "setup: installing$missing"
+missing_from() {
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+      printf ' %s' "$package"
+  done
+}
+
+missing=$(missing_from $packages)
+missing_wine=$(missing_from $wine_packages)
+if [ -n "$missing$missing_wine" ]; then
+  echo "setup: installing$missing$missing_wine"
   apt-get update -qq
+fi
+if [ -n "$missing" ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
+if [ -n "$missing_wine" ]; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing_wine >/dev/null
 fi
 
 # Our machines' kernels cannot run 32-bit x86 programs that make system
