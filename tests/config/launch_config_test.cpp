@@ -114,6 +114,15 @@ TEST(LaunchConfig, EveryExternalEncodingGivesTheSameText) {
   }
 }
 
+TEST(LaunchConfig, ACandidateThatCannotBeReadIsSkipped) {
+  TempDir dir;
+  std::string exe = WriteImage(dir, "app.exe", "splashtitle Embedded\r\n");
+  // A directory under the first candidate's name exists but is no file.
+  std::filesystem::create_directory(dir.Path() / "app.exe.cfg");
+  WriteFile(dir.File("app.exe.config"), "splashtitle FromExeConfig");
+  EXPECT_EQ(Title(Load(exe, dir.Str())), "FromExeConfig");
+}
+
 TEST(LaunchConfig, AnEmptyExternalFileAddsNothing) {
   TempDir dir;
   std::string exe = WriteImage(dir, "app.exe", "splashtitle E\r\n");
