@@ -358,16 +358,6 @@ class Integrity(NxoTestCase):
         self.assertEqual(hello.stdout, "hello from the payload 0\n", hello.stderr)
         self.signed_exe = signed
 
-    def test_signed_executable_runs_under_wine(self):
-        """Hook for running the signed launcher under Wine once the project's
-        Wine set-up (scripts/wine-run) runs 32-bit programs; opt in with
-        NXO_WINE_TESTS=1."""
-        if os.environ.get("NXO_WINE_TESTS") != "1":
-            self.skipTest("running the signed executable under Wine is not enabled here (set NXO_WINE_TESTS=1)")
-        out, _ = self.pack("win32", "-m", "app.Main", "--verify-integrity", self.app_jar)
-        result = run(os.path.join(SOURCE_DIR, "scripts", "wine-run"), out, timeout=300)
-        self.assertEqual(result.returncode, 0, result.stderr)
-
 
 class Errors(NxoTestCase):
     """Every refusal: non-zero exit, one line on standard error naming the
