@@ -4,6 +4,7 @@
 
 #include "config/payload.h"
 #include "platform/platform.h"
+#include "support/path.h"
 #include "support/text.h"
 
 namespace nxo::config {
@@ -11,18 +12,6 @@ namespace nxo::config {
 namespace {
 
 LaunchConfig* current_config = nullptr;
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-std::string WithTrailingSeparator(std::string directory) {
-  if (directory.empty() || !IsSeparator(directory.back())) directory.push_back('/');
-  return directory;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  std::string::size_type last = path.find_last_of("\\/");
-  return last == std::string::npos ? std::string() : path.substr(0, last + 1);
-}
 
 }  // namespace
 
@@ -42,7 +31,7 @@ LaunchConfig::LaunchConfig(const ConfigSource& source) { Load(source); }
 
 void LaunchConfig::Load(const ConfigSource& source) {
   executable_path_ = source.executable_path;
-  application_directory_ = DirectoryOf(executable_path_);
+  application_directory_ = DirectoryPart(executable_path_);
   current_directory_ = WithTrailingSeparator(source.current_directory);
 
   // Only the pieces the reader needs are read; the archive is never touched.
@@ -206,7 +195,7 @@ void LaunchConfig::CollectValues(std::string_view key, StringList& list, LookupS
 
 std::string LaunchConfig::ResolveConfigPath(const std::string& path) const {
   if (path.empty()) return std::string();
-  if (IsSeparator(path[0]) || (path.size() > 1 && path[1] == ':')) return path;
+  if (IsPathSeparator(path[0]) || (path.size() > 1 && path[1] == ':')) return path;
   std::string below_application = application_directory_ + path;
   if (platform::Access(below_application, platform::AccessMode::kRead)) return below_application;
   std::string below_current = current_directory_ + path;

@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "runtime/jvm_host.h"
 #include "splash/splash.h"
+#include "support/path.h"
 #include "support/text.h"
 
 namespace nxo::launcher {
@@ -24,8 +25,6 @@ constexpr unsigned kIntegrityMessage = 9;
 constexpr int kInstanceRunningExitCode = 11;
 constexpr unsigned kInstanceRunningMessage = 13;
 constexpr std::uint32_t kMaxPath = 260;
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 void ApplySingleInstanceMode(const config::LaunchConfig& config) {
   const std::string mode = config::keys::SingleInstance(config);
@@ -73,9 +72,7 @@ std::uint32_t ResolvePathAgainst(const std::string& base, const std::string& pat
     const bool drive_base = base.find(':') == 1;
     combined = drive_base ? base.substr(0, 2) + path : path;
   } else {
-    combined = base;
-    if (combined.empty() || !IsSeparator(combined.back())) combined += '/';
-    combined += path;
+    combined = WithTrailingSeparator(base) + path;
   }
   return platform::FullPathName(combined, capacity, full);
 }

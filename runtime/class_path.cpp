@@ -2,6 +2,7 @@
 
 #include "launcher/command_line.h"
 #include "platform/platform.h"
+#include "support/path.h"
 #include "support/text.h"
 
 namespace nxo::runtime {
@@ -53,8 +54,7 @@ void AppendClassPathEntries(const config::LaunchConfig& config, std::string& acc
 }
 
 void CollectArchives(const std::string& directory, std::string& accumulator) {
-  std::string base = directory;
-  if (base.empty() || (base.back() != '\\' && base.back() != '/')) base.push_back('/');
+  const std::string base = WithTrailingSeparator(directory);
   platform::ListDirectory(base + "*", [&](const platform::DirectoryEntry& entry) {
     if (entry.is_directory) {
       if (entry.name != "." && entry.name != "..") CollectArchives(base + entry.name, accumulator);

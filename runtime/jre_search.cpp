@@ -4,6 +4,7 @@
 
 #include "config/keys.h"
 #include "platform/platform.h"
+#include "support/path.h"
 
 namespace nxo::runtime {
 
@@ -21,16 +22,9 @@ bool Readable(const std::string& path) {
   return platform::Access(path, platform::AccessMode::kRead);
 }
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
 // A flavour name has two characters or more; shorter values (and the "-"
 // the configuration stores for an empty value) mean "no preference".
 bool HasFlavour(const config::LaunchConfig& config) { return config.VmSetting().size() >= 2; }
-
-std::string WithSeparator(const std::string& directory) {
-  if (!directory.empty() && IsSeparator(directory.back())) return directory;
-  return directory + "/";
-}
 
 // Cuts |path| at its last separator; a separator only at the start, or none,
 // leaves it as it is.
@@ -130,7 +124,7 @@ std::string LocateJvmLibrary(const config::LaunchConfig& config) {
 }
 
 std::string ProbeRuntimeHome(const config::LaunchConfig& config, const std::string& home) {
-  const std::string base = WithSeparator(home);
+  const std::string base = WithTrailingSeparator(home);
   for (const std::string& suffix : platform::RuntimeHomeSuffixes()) {
     std::string found = ProbeDirectory(config, base + suffix);
     if (!found.empty()) return found;

@@ -4,6 +4,8 @@
 #include <optional>
 #include <vector>
 
+#include "support/path.h"
+
 namespace nxo::runtime {
 
 namespace {
@@ -13,9 +15,7 @@ using CreateJavaVmFunction = jint(JNICALL*)(JavaVM**, void**, void*);
 // The directory that holds the library's flavour directory: its own
 // directory followed by "..". A runtime's DLLs sit there, beside bin\<flavour>.
 std::string ParentOfLibraryDirectory(const std::string& library_path) {
-  std::size_t at = library_path.find_last_of("\\/");
-  std::string directory = at == std::string::npos ? "" : library_path.substr(0, at + 1);
-  return directory + "..";
+  return DirectoryPart(library_path) + "..";
 }
 
 void AppendToPath(const std::string& directory) {

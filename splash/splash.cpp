@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 #include "runtime/jre_search.h"
+#include "support/path.h"
 
 namespace nxo::splash {
 
@@ -48,9 +49,7 @@ void InstallSplashCloseOnWindow(JNIEnv* env) {
 std::string FindRuntimeSplashLibrary(const config::LaunchConfig& config) {
   std::string library = runtime::LocateJvmLibrary(config);
   if (library.empty()) return std::string();
-  std::string::size_type last = library.find_last_of("\\/");
-  std::string directory = last == std::string::npos ? std::string() : library.substr(0, last + 1);
-  std::string splash = directory + "../" + platform::SplashLibraryName();
+  std::string splash = DirectoryPart(library) + "../" + platform::SplashLibraryName();
   return platform::Access(splash, platform::AccessMode::kRead) ? splash : std::string();
 }
 

@@ -19,6 +19,23 @@ namespace nxo::platform {
 
 // ---- Files --------------------------------------------------------------
 
+namespace {
+
+// A descriptor for reading a regular file, and its size; -1 otherwise.
+int OpenRegularFile(const std::string& path, std::uint64_t& size) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  size = static_cast<std::uint64_t>(info.st_size);
+  return fd;
+}
+
+}  // namespace
+
 MappedFile::~MappedFile() { Close(); }
 
 MappedFile::MappedFile(MappedFile&& other) noexcept
@@ -43,22 +60,18 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
 
 bool MappedFile::Open(const std::string& path) {
   Close();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  std::uint64_t size = 0;
+  int fd = OpenRegularFile(path, size);
   if (fd < 0) return false;
-  struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  if (info.st_size == 0) {
+  if (size == 0) {
     ::close(fd);
     return true;
   }
-  void* view = ::mmap(nullptr, static_cast<size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+  void* view = ::mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, fd, 0);
   ::close(fd);
   if (view == MAP_FAILED) return false;
   data_ = static_cast<const unsigned char*>(view);
-  size_ = static_cast<std::uint64_t>(info.st_size);
+  size_ = size;
   mapping_ = view;
   return true;
 }
@@ -75,16 +88,10 @@ RandomAccessFile::~RandomAccessFile() {
 }
 
 bool RandomAccessFile::Open(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = OpenRegularFile(path, size_);
   if (fd < 0) return false;
-  struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return false;
-  }
   // Stored as fd + 1 so that descriptor 0 is not mistaken for "none".
   handle_ = reinterpret_cast<void*>(static_cast<intptr_t>(fd) + 1);
-  size_ = static_cast<std::uint64_t>(info.st_size);
   return true;
 }
 

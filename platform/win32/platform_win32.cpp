@@ -19,6 +19,19 @@ HANDLE OpenForReading(const std::string& path) {
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// A handle for reading the file, and its size; INVALID_HANDLE_VALUE otherwise.
+HANDLE OpenWithSize(const std::string& path, std::uint64_t& size) {
+  HANDLE file = OpenForReading(path);
+  if (file == INVALID_HANDLE_VALUE) return file;
+  LARGE_INTEGER length;
+  if (!::GetFileSizeEx(file, &length)) {
+    ::CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  size = static_cast<std::uint64_t>(length.QuadPart);
+  return file;
+}
+
 }  // namespace
 
 MappedFile::~MappedFile() { Close(); }
@@ -45,14 +58,10 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
 
 bool MappedFile::Open(const std::string& path) {
   Close();
-  HANDLE file = OpenForReading(path);
+  std::uint64_t size = 0;
+  HANDLE file = OpenWithSize(path, size);
   if (file == INVALID_HANDLE_VALUE) return false;
-  LARGE_INTEGER size;
-  if (!::GetFileSizeEx(file, &size)) {
-    ::CloseHandle(file);
-    return false;
-  }
-  if (size.QuadPart == 0) {
+  if (size == 0) {
     ::CloseHandle(file);
     return true;
   }
@@ -63,7 +72,7 @@ bool MappedFile::Open(const std::string& path) {
   ::CloseHandle(mapping);
   if (view == nullptr) return false;
   data_ = static_cast<const unsigned char*>(view);
-  size_ = static_cast<std::uint64_t>(size.QuadPart);
+  size_ = size;
   mapping_ = view;
   return true;
 }
@@ -80,15 +89,9 @@ RandomAccessFile::~RandomAccessFile() {
 }
 
 bool RandomAccessFile::Open(const std::string& path) {
-  HANDLE file = OpenForReading(path);
+  HANDLE file = OpenWithSize(path, size_);
   if (file == INVALID_HANDLE_VALUE) return false;
-  LARGE_INTEGER size;
-  if (!::GetFileSizeEx(file, &size)) {
-    ::CloseHandle(file);
-    return false;
-  }
   handle_ = file;
-  size_ = static_cast<std::uint64_t>(size.QuadPart);
   return true;
 }
 

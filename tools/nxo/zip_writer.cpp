@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/text.h"
+
 namespace nxo::tool {
 
 namespace {
@@ -30,17 +32,11 @@ void Put32(std::string& out, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
-bool HasHighByte(const std::string& name) {
-  for (unsigned char byte : name)
-    if (byte >= 0x80) return true;
-  return false;
-}
-
 std::uint16_t VersionNeeded(const zip::Entry& entry) { return entry.method == zip::kDeflated ? 20 : 10; }
 
-std::string LocalHeader(const zip::Entry& entry) {
-  std::string header;
-  Put32(header, zip::kLocalSignature);
+// The fields a local header and its central-directory twin share, from the
+// version needed to the name's length.
+void PutSharedFields(std::string& header, const zip::Entry& entry) {
   Put16(header, VersionNeeded(entry));
   Put16(header, entry.flags);
   Put16(header, entry.method);
@@ -50,6 +46,12 @@ std::string LocalHeader(const zip::Entry& entry) {
   Put32(header, entry.compressed_size);
   Put32(header, entry.size);
   Put16(header, static_cast<std::uint16_t>(entry.name.size()));
+}
+
+std::string LocalHeader(const zip::Entry& entry) {
+  std::string header;
+  Put32(header, zip::kLocalSignature);
+  PutSharedFields(header, entry);
   Put16(header, 0);
   header += entry.name;
   return header;
@@ -59,15 +61,7 @@ std::string CentralHeader(const zip::Entry& entry) {
   std::string header;
   Put32(header, zip::kCentralSignature);
   Put16(header, kVersionMadeBy);
-  Put16(header, VersionNeeded(entry));
-  Put16(header, entry.flags);
-  Put16(header, entry.method);
-  Put16(header, entry.dos_time);
-  Put16(header, entry.dos_date);
-  Put32(header, entry.crc);
-  Put32(header, entry.compressed_size);
-  Put32(header, entry.size);
-  Put16(header, static_cast<std::uint16_t>(entry.name.size()));
+  PutSharedFields(header, entry);
   Put16(header, 0);  // extra
   Put16(header, 0);  // comment
   Put16(header, 0);  // disk
@@ -126,7 +120,7 @@ Status ZipWriter::BeginEntry(zip::Entry& entry) {
   entry.local_offset = static_cast<std::uint32_t>(ArchiveLength());
   entry.dos_time = kFixedDosTime;
   entry.dos_date = kFixedDosDate;
-  entry.flags = HasHighByte(entry.name) ? zip::kFlagUtf8 : 0;
+  entry.flags = nxo::HasHighByte(entry.name) ? zip::kFlagUtf8 : 0;
   return out_.Write(LocalHeader(entry));
 }
 

@@ -33,6 +33,8 @@
 #include <string>
 #include <vector>
 
+#include "support/text.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #include <tlhelp32.h>
@@ -104,45 +106,9 @@ jobject NewLocal(Object* object) {
 
 Object* Of(jobject handle) { return reinterpret_cast<Object*>(handle); }
 
-std::u16string FromUtf8(const char* utf8) {
-  std::u16string out;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8); *p != 0;) {
-    if (*p < 0x80) {
-      out.push_back(*p++);
-    } else if ((*p & 0xE0) == 0xC0 && p[1] != 0) {
-      out.push_back(static_cast<char16_t>(((p[0] & 0x1F) << 6) | (p[1] & 0x3F)));
-      p += 2;
-    } else if ((*p & 0xF0) == 0xE0 && p[1] != 0 && p[2] != 0) {
-      out.push_back(static_cast<char16_t>(((p[0] & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F)));
-      p += 3;
-    } else {
-      out.push_back(u'?');
-      ++p;
-    }
-  }
-  return out;
-}
-
-std::string ToUtf8(const std::u16string& text) {
-  std::string out;
-  for (char16_t unit : text) {
-    if (unit < 0x80) {
-      out.push_back(static_cast<char>(unit));
-    } else if (unit < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (unit >> 6)));
-      out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xE0 | (unit >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
-    }
-  }
-  return out;
-}
-
 std::string TextOf(jobject handle) {
   if (handle == nullptr) return "(null)";
-  return ToUtf8(Of(handle)->text);
+  return nxo::EncodeUtf8(Of(handle)->text);
 }
 
 jstring NewJavaString(std::u16string text) {
@@ -187,17 +153,17 @@ jobject CallStatic(jmethodID method, const std::vector<jobject>& arguments) {
     std::string name = TextOf(arguments[0]);
     if (name == "java.version") {
       std::string version = Setting("NXO_JVM_DOUBLE_VERSION");
-      return NewJavaString(FromUtf8((version.empty() ? DefaultVersion() : version).c_str()));
+      return NewJavaString(nxo::DecodeUtf8(version.empty() ? DefaultVersion() : version));
     }
     auto found = properties.find(name);
-    return found == properties.end() ? nullptr : NewJavaString(FromUtf8(found->second.c_str()));
+    return found == properties.end() ? nullptr : NewJavaString(nxo::DecodeUtf8(found->second));
   }
   if (method == reinterpret_cast<jmethodID>(&set_property_method)) {
     std::string name = TextOf(arguments[0]);
     std::string value = TextOf(arguments[1]);
     Log("property " + name + "=" + value);
     auto found = properties.find(name);
-    jobject previous = found == properties.end() ? nullptr : NewJavaString(FromUtf8(found->second.c_str()));
+    jobject previous = found == properties.end() ? nullptr : NewJavaString(nxo::DecodeUtf8(found->second));
     properties[name] = value;
     return previous;
   }
@@ -334,7 +300,7 @@ jstring JNICALL NewString(JNIEnv*, const jchar* units, jsize length) {
   return NewJavaString(std::u16string(reinterpret_cast<const char16_t*>(units), static_cast<size_t>(length)));
 }
 
-jstring JNICALL NewStringUTF(JNIEnv*, const char* utf8) { return NewJavaString(FromUtf8(utf8)); }
+jstring JNICALL NewStringUTF(JNIEnv*, const char* utf8) { return NewJavaString(nxo::DecodeUtf8(utf8)); }
 
 jsize JNICALL GetStringLength(JNIEnv*, jstring text) { return static_cast<jsize>(Of(text)->text.size()); }
 
@@ -351,7 +317,7 @@ void JNICALL ReleaseStringChars(JNIEnv*, jstring, const jchar* chars) { delete[]
 
 const char* JNICALL GetStringUTFChars(JNIEnv*, jstring text, jboolean* is_copy) {
   if (is_copy != nullptr) *is_copy = JNI_TRUE;
-  std::string utf8 = ToUtf8(Of(text)->text);
+  std::string utf8 = nxo::EncodeUtf8(Of(text)->text);
   char* copy = new char[utf8.size() + 1];
   std::memcpy(copy, utf8.c_str(), utf8.size() + 1);
   return copy;
