@@ -1,6 +1,7 @@
 #include "launcher/command_line.h"
 
 #include "platform/platform.h"
+#include "platform/wildcard.h"
 
 namespace nxo::launcher {
 
@@ -61,32 +62,6 @@ int SplitArguments(std::vector<char*>& arguments, char* text, std::vector<std::i
   return static_cast<int>(arguments.size());
 }
 
-void FindWildcardMatches(const std::string& pattern, StringList& matches) {
-  std::size_t wildcard = pattern.find_first_of("*?");
-  if (wildcard == std::string::npos) {
-    if (platform::Access(pattern, platform::AccessMode::kExists)) matches.Append(pattern);
-    return;
-  }
-  std::size_t prefix_end = pattern.find_last_of("\\/", wildcard);
-  std::string prefix = prefix_end == std::string::npos ? "" : pattern.substr(0, prefix_end + 1);
-  std::size_t component_end = pattern.find_first_of("\\/", wildcard);
-  bool last_component = component_end == std::string::npos;
-  std::string listing = last_component ? pattern : pattern.substr(0, component_end);
-  std::string rest = last_component ? "" : pattern.substr(component_end);
-
-  platform::ListDirectory(listing, [&](const platform::DirectoryEntry& entry) {
-    if (entry.name == "." || entry.name == "..") return true;
-    if (last_component) {
-      matches.Append(prefix + entry.name);
-    } else if (entry.is_directory) {
-      // Later components may hold wildcards of their own; a plain last
-      // component counts only where that path exists.
-      FindWildcardMatches(prefix + entry.name + rest, matches);
-    }
-    return true;
-  });
-}
-
 void ArgumentVector::Clear() {
   arguments_.Clear();
   pointers_.clear();
@@ -124,7 +99,7 @@ void ExpandCommandLineText(WildcardMode mode, std::string_view command_line, Arg
       continue;
     }
     StringList matches;
-    FindWildcardMatches(arguments[i], matches);
+    platform::FindWildcardMatches(arguments[i], matches);
     if (matches.Empty()) {
       out.Store(arguments[i]);  // nothing matched: passed on literally
       continue;

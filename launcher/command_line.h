@@ -27,11 +27,6 @@ enum class WildcardMode { kPlain = 1, kAll = 2 };
 // |arguments|. Returns that length.
 int SplitArguments(std::vector<char*>& arguments, char* text, std::vector<std::int32_t>* marks);
 
-// Appends every existing path that |pattern| names, in the file system's
-// listing order. Several components may hold wildcards; a pattern without
-// any names itself if the path exists.
-void FindWildcardMatches(const std::string& pattern, StringList& matches);
-
 // The expanded command line: the arguments in one buffer, and an argv-style
 // vector of pointers into it whose first entry is the program name.
 class ArgumentVector {

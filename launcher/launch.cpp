@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "archive/natives.h"
+#include "natives/natives.h"
 #include "config/keys.h"
 #include "config/launch_config.h"
 #include "launcher/command_line.h"
@@ -65,7 +65,7 @@ void ReportFailure(int code, const std::string& version, const std::string& min_
 // Where the running executable cannot be loaded as a library (Linux), the
 // launcher binds the natives itself and tells the support classes so.
 void BindLauncherNatives(JNIEnv* env) {
-  if (platform::BindNativesByRegistration()) archive::RegisterLauncherNatives(env);
+  if (platform::BindNativesByRegistration()) natives::RegisterLauncherNatives(env);
 }
 
 jobjectArray BuildJavaArguments(JNIEnv* env, const std::vector<char*>& configured, int argument_count,

@@ -1,7 +1,7 @@
 #include "runtime/class_path.h"
 
-#include "launcher/command_line.h"
 #include "platform/platform.h"
+#include "platform/wildcard.h"
 #include "support/path.h"
 #include "support/text.h"
 
@@ -33,7 +33,7 @@ void AppendPiece(const config::LaunchConfig& config, std::string& accumulator,
     // Matches are taken as the expansion gives them: relative patterns are
     // matched against the current directory.
     StringList matches;
-    launcher::FindWildcardMatches(expanded, matches);
+    platform::FindWildcardMatches(expanded, matches);
     for (std::size_t i = 0; i < matches.Size(); ++i) AppendEntry(accumulator, matches.View(i));
     return;
   }

@@ -6,10 +6,13 @@
 #include <filesystem>
 
 #include "platform/platform.h"
+#include "platform/wildcard.h"
 #include "tests/test_util.h"
 
 namespace nxo::launcher {
 namespace {
+
+using platform::FindWildcardMatches;
 
 struct SplitCase {
   std::string text;

@@ -1,4 +1,4 @@
-#include "archive/remembered_keys.h"
+#include "natives/remembered_keys.h"
 
 #include <atomic>
 #include <string>
@@ -7,7 +7,7 @@
 #include "config/launch_config.h"
 #include "support/text.h"
 
-namespace nxo::archive {
+namespace nxo::natives {
 namespace {
 
 enum Remembered : int { kUnread, kOff, kOn };
@@ -50,4 +50,4 @@ void ForgetRememberedKeysForTesting() {
   use_jar_protocol_off.store(kUnread);
 }
 
-}  // namespace nxo::archive
+}  // namespace nxo::natives

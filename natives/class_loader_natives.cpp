@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/natives.h"
-#include "archive/remembered_keys.h"
+#include "natives/natives.h"
+#include "natives/remembered_keys.h"
 
 namespace {
 
@@ -125,7 +125,7 @@ jobject JNICALL Java_com_tarnwick_nxo_KestrelClassLoader_findResources(JNIEnv* e
 
 jobjectArray JNICALL Java_com_tarnwick_nxo_KestrelClassLoader_getEmbeddedJars(JNIEnv* env, jobject) {
   const std::vector<std::string> jars =
-      nxo::archive::UseJarProtocolOff() ? std::vector<std::string>() : EmbeddedJarNames();
+      nxo::natives::UseJarProtocolOff() ? std::vector<std::string>() : EmbeddedJarNames();
   const LocalRef string_class(env, env->FindClass("java/lang/String"));
   if (!string_class) return nullptr;
   jobjectArray array =

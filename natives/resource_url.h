@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace nxo::archive {
+namespace nxo::natives {
 
 // The configuration switches, asked only when the answer depends on them:
 // each is read at the first call that needs it (see remembered_keys.h).
@@ -35,4 +35,4 @@ std::string FakeClassBytes(std::string_view name);
 void NormalizeEntryPath(std::string& text);
 void NormalizeEntryPath(std::u16string& text);
 
-}  // namespace nxo::archive
+}  // namespace nxo::natives

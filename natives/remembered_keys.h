@@ -3,7 +3,7 @@
 // a configuration published later (or changed) has no effect on it.
 #pragma once
 
-namespace nxo::archive {
+namespace nxo::natives {
 
 // "compatible" (embedded configuration only) equals "true", case ignored.
 bool CompatibleOn();
@@ -16,4 +16,4 @@ bool UseJarProtocolOff();
 // again; tests only.
 void ForgetRememberedKeysForTesting();
 
-}  // namespace nxo::archive
+}  // namespace nxo::natives

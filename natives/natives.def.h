@@ -10,7 +10,7 @@
 // exports the function as "_Java_com_tarnwick_nxo_<Class>_<method>@<bytes>".
 //
 // Adding a native is adding its line here and defining the function (the
-// declaration comes from archive/natives.h). From this list come the
+// declaration comes from natives/natives.h). From this list come the
 // declarations, the compile-time check of the byte counts against the
 // descriptors, the Linux RegisterNatives table and the Windows .def file,
 // which a CMake script reads line by line: keep one entry per line, in

@@ -1,9 +1,9 @@
 // The native behind the "nxo:" URL scheme of com.tarnwick.nxo.Handler.
 #include <string>
 
-#include "archive/natives.h"
-#include "archive/remembered_keys.h"
-#include "archive/resource_url.h"
+#include "natives/natives.h"
+#include "natives/remembered_keys.h"
+#include "natives/resource_url.h"
 
 namespace {
 
@@ -30,10 +30,10 @@ jbyteArray NewJavaBytes(JNIEnv* env, const std::string& bytes) {
 
 extern "C" jbyteArray JNICALL Java_com_tarnwick_nxo_Handler_loadResourceData(JNIEnv* env, jobject,
                                                                              jstring url) {
-  const nxo::archive::ResourceSwitches switches{nxo::archive::CompatibleOn,
-                                                nxo::archive::FakeClassBytesOff};
+  const nxo::natives::ResourceSwitches switches{nxo::natives::CompatibleOn,
+                                                nxo::natives::FakeClassBytesOff};
   const std::optional<std::string> data =
-      nxo::archive::ResourceData(JavaStringUnits(env, url), switches);
+      nxo::natives::ResourceData(JavaStringUnits(env, url), switches);
   if (!data) return nullptr;
   return NewJavaBytes(env, *data);
 }

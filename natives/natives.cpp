@@ -1,11 +1,11 @@
 // Binding the table of natives to the support classes with RegisterNatives,
 // where the JVM cannot load the running executable as a native library.
-#include "archive/natives.h"
+#include "natives/natives.h"
 
 #include <cstring>
 #include <string_view>
 
-namespace nxo::archive {
+namespace nxo::natives {
 namespace {
 
 // The stdcall argument size of a native with this JNI descriptor: the
@@ -32,7 +32,7 @@ constexpr int StdcallArgumentBytes(std::string_view descriptor) {
 #define NXO_NATIVE(cls, method, descriptor, bytes, result, params)  \
   static_assert(StdcallArgumentBytes(descriptor) == (bytes),        \
                 "argument bytes of " #cls "." #method " do not match its descriptor");
-#include "archive/natives.def.h"
+#include "natives/natives.def.h"
 #undef NXO_NATIVE
 
 struct NativeEntry {
@@ -45,7 +45,7 @@ const NativeEntry kNatives[] = {
   {"com/tarnwick/nxo/" #cls,                                                        \
    {const_cast<char*>(#method), const_cast<char*>(descriptor),                      \
     reinterpret_cast<void*>(&Java_com_tarnwick_nxo_##cls##_##method)}},
-#include "archive/natives.def.h"
+#include "natives/natives.def.h"
 #undef NXO_NATIVE
 };
 
@@ -96,4 +96,4 @@ int RegisterLauncherNatives(JNIEnv* env) {
   return registered;
 }
 
-}  // namespace nxo::archive
+}  // namespace nxo::natives

@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "archive/natives.h"
-#include "archive/remembered_keys.h"
+#include "natives/natives.h"
+#include "natives/remembered_keys.h"
 #include "config/launch_config.h"
 #include "platform/platform.h"
-#include "tests/archive/expected_class_file.h"
+#include "tests/natives/expected_class_file.h"
 #include "tests/test_util.h"
 
-namespace nxo::archive {
+namespace nxo::natives {
 namespace {
 
 using test::ExpectedClassBytes;
@@ -454,4 +454,4 @@ TEST_F(RealPayload, SchemeUrlsReadTheNativeBytes) {
 }
 
 }  // namespace
-}  // namespace nxo::archive
+}  // namespace nxo::natives

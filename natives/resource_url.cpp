@@ -1,11 +1,11 @@
-#include "archive/resource_url.h"
+#include "natives/resource_url.h"
 
 #include <algorithm>
 #include <cstdint>
 
 #include "support/text.h"
 
-namespace nxo::archive {
+namespace nxo::natives {
 namespace {
 
 constexpr std::size_t kClassSuffixLength = 6;  // ".class"
@@ -148,4 +148,4 @@ std::optional<std::string> ResourceData(std::u16string_view url, const ResourceS
   return FakeClassBytes(EncodeUtf8(ClassNameOf(EntryPath(units))));
 }
 
-}  // namespace nxo::archive
+}  // namespace nxo::natives

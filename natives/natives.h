@@ -1,4 +1,4 @@
-// Declarations of the natives listed in archive/natives.def.h, and the Linux
+// Declarations of the natives listed in natives/natives.def.h, and the Linux
 // binding of all of them to the support classes.
 #pragma once
 
@@ -16,11 +16,11 @@
 extern "C" {
 #define NXO_NATIVE(cls, method, descriptor, bytes, result, params) \
   NXO_NATIVE_EXPORT result JNICALL Java_com_tarnwick_nxo_##cls##_##method params;
-#include "archive/natives.def.h"
+#include "natives/natives.def.h"
 #undef NXO_NATIVE
 }
 
-namespace nxo::archive {
+namespace nxo::natives {
 
 // The system property that tells the support classes their natives are
 // already bound, so their static initialisers skip System.load.
@@ -35,4 +35,4 @@ inline constexpr char kNativesRegisteredProperty[] = "nxo.natives.registered";
 // methods bound; nothing is left pending.
 int RegisterLauncherNatives(JNIEnv* env);
 
-}  // namespace nxo::archive
+}  // namespace nxo::natives

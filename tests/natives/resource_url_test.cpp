@@ -1,17 +1,17 @@
 // The "nxo:" scheme's answers, the synthesised class file and the remembered
 // configuration switches, without a JVM.
-#include "archive/resource_url.h"
+#include "natives/resource_url.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
-#include "archive/remembered_keys.h"
+#include "natives/remembered_keys.h"
 #include "config/launch_config.h"
-#include "tests/archive/expected_class_file.h"
+#include "tests/natives/expected_class_file.h"
 
-namespace nxo::archive {
+namespace nxo::natives {
 namespace {
 
 using test::ExpectedClassBytes;
@@ -217,4 +217,4 @@ TEST_F(RememberedKeysTest, FirstReadingIsKeptUntilForgotten) {
 }
 
 }  // namespace
-}  // namespace nxo::archive
+}  // namespace nxo::natives
