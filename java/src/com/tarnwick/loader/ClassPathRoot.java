@@ -11,6 +11,8 @@ import java.util.jar.Manifest;
 abstract class ClassPathRoot {
 
     private volatile CodeSource codeSource;
+    private volatile Manifest manifest;
+    private volatile boolean manifestRead;
 
     /** The class-path URL of this root, also the location of its classes' code source. */
     abstract URL url();
@@ -26,8 +28,28 @@ abstract class ClassPathRoot {
     /** The URL of a resource that {@link #contains} reported. */
     abstract URL resourceUrl(String name) throws IOException;
 
-    /** The root's manifest, or null. */
-    abstract Manifest manifest();
+    /** The root's manifest, or null; read at the first call. */
+    final Manifest manifest() {
+        if (!manifestRead) {
+            Manifest read = null;
+            try {
+                InputStream in = open("META-INF/MANIFEST.MF");
+                if (in != null) {
+                    try {
+                        read = new Manifest(in);
+                    } finally {
+                        in.close();
+                    }
+                }
+            } catch (IOException e) {
+                // An unreadable manifest counts as none, as for the JDK's class path.
+                read = null;
+            }
+            manifest = read;
+            manifestRead = true;
+        }
+        return manifest;
+    }
 
     final CodeSource codeSource() {
         CodeSource known = codeSource;

@@ -7,15 +7,12 @@ import java.io.InputStream;
 import java.net.MalformedURLException;
 import java.net.URL;
 import java.nio.file.Files;
-import java.util.jar.Manifest;
 
 /** A directory on disk named by the extra class path. */
 final class DirectoryRoot extends ClassPathRoot {
 
     private final File directory;
     private final URL url;
-    private volatile Manifest manifest;
-    private volatile boolean manifestRead;
 
     /** Made through a factory so that the class loader's verification need not load this class. */
     static ClassPathRoot open(File directory) throws MalformedURLException {
@@ -69,26 +66,5 @@ final class DirectoryRoot extends ClassPathRoot {
             throw new IOException("Not inside " + directory + ": " + name);
         }
         return file.toURI().toURL();
-    }
-
-    @Override
-    Manifest manifest() {
-        if (!manifestRead) {
-            try {
-                InputStream in = open("META-INF/MANIFEST.MF");
-                if (in != null) {
-                    try {
-                        manifest = new Manifest(in);
-                    } finally {
-                        in.close();
-                    }
-                }
-            } catch (IOException e) {
-                // An unreadable manifest counts as none, as for the JDK's class path.
-                manifest = null;
-            }
-            manifestRead = true;
-        }
-        return manifest;
     }
 }

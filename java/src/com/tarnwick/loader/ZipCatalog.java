@@ -97,6 +97,23 @@ final class ZipCatalog {
         this.data = data;
         this.start = start;
         this.length = length;
+        long[] found = new long[2];
+        directory = readCentralDirectory(found);
+        int count = (int) found[0];
+        archiveStart = found[1];
+        entryAt = new int[count];
+        names = new String[count];
+        hashes = new int[count];
+        dataOffsets = new long[count];
+        table = indexEntries(count);
+    }
+
+    /**
+     * Finds the end record and reads the central directory it points at.
+     * Returns the directory's bytes; {@code found} receives the entry count and
+     * the archive's start in the region.
+     */
+    private byte[] readCentralDirectory(long[] found) throws IOException {
         // One read from the end usually brings the end record and the whole
         // central directory.
         int tailLength = (int) Math.min(length, END_SIZE + MAX_COMMENT + 1024L);
@@ -115,24 +132,29 @@ final class ZipCatalog {
         if (archiveStart < 0) {
             throw Failures.zip("Invalid central directory in " + file);
         }
+        found[0] = count;
+        found[1] = archiveStart;
         long directoryStart = endPosition - directorySize;
         if (directoryStart >= tailStart) {
             int from = (int) (directoryStart - tailStart);
-            directory = Arrays.copyOfRange(tail, from, from + (int) directorySize);
-        } else {
-            directory = new byte[(int) directorySize];
-            readFully(directoryStart, directory, 0, directory.length);
+            return Arrays.copyOfRange(tail, from, from + (int) directorySize);
         }
-        this.archiveStart = archiveStart;
-        entryAt = new int[count];
-        names = new String[count];
-        hashes = new int[count];
-        dataOffsets = new long[count];
+        byte[] bytes = new byte[(int) directorySize];
+        readFully(directoryStart, bytes, 0, bytes.length);
+        return bytes;
+    }
+
+    /**
+     * Walks the {@code count} records of the directory, filling
+     * {@link #entryAt}, {@link #hashes} and the non-ASCII {@link #names}, and
+     * returns the open-addressing index by name hash.
+     */
+    private int[] indexEntries(int count) throws IOException {
         int slots = 2;
         while (slots < count * 2) {
             slots <<= 1;
         }
-        table = new int[slots];
+        int[] index = new int[slots];
         int mask = slots - 1;
         int limit = directory.length;
         int at = 0;
@@ -162,12 +184,13 @@ final class ZipCatalog {
             }
             hashes[i] = hash;
             int slot = (hash ^ (hash >>> 16)) & mask;
-            while (table[slot] != 0) {
+            while (index[slot] != 0) {
                 slot = (slot + 1) & mask;
             }
-            table[slot] = i + 1;
+            index[slot] = i + 1;
             at = nameEnd + u16(directory, at + 30) + u16(directory, at + 32);
         }
+        return index;
     }
 
     /**

@@ -13,7 +13,6 @@ import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.ConcurrentHashMap;
 import java.util.jar.JarFile;
-import java.util.jar.Manifest;
 
 /**
  * A ZIP archive seen as a class-path root: a jar file, the outer archive, a
@@ -30,15 +29,12 @@ final class ZipRoot extends ClassPathRoot {
      * one parsed directory per archive.
      */
     private static final ConcurrentHashMap<String, ZipRoot> ROOTS = new ConcurrentHashMap<String, ZipRoot>();
-    private static final String MANIFEST_NAME = "META-INF/MANIFEST.MF";
 
     private final ZipCatalog catalog;
     private final String prefix;
     private final String archivePath;
     private final File file;
     private final URL url;
-    private volatile Manifest manifest;
-    private volatile boolean manifestRead;
     /** The JarFile view that jar connections hand out, made on first request. */
     volatile JarFile jarFile;
 
@@ -119,29 +115,6 @@ final class ZipRoot extends ClassPathRoot {
     @Override
     URL resourceUrl(String name) throws MalformedURLException {
         return jarUrl(archivePath + SEPARATOR + encode(name));
-    }
-
-    @Override
-    Manifest manifest() {
-        if (!manifestRead) {
-            Manifest read = null;
-            try {
-                InputStream in = open(MANIFEST_NAME);
-                if (in != null) {
-                    try {
-                        read = new Manifest(in);
-                    } finally {
-                        in.close();
-                    }
-                }
-            } catch (IOException e) {
-                // An unreadable manifest counts as none, as for the JDK's class path.
-                read = null;
-            }
-            manifest = read;
-            manifestRead = true;
-        }
-        return manifest;
     }
 
     /**

@@ -20,18 +20,35 @@ public class Handler extends URLStreamHandler {
 
     static {
         loadedData = new Hashtable<String, SoftReference<byte[]>>();
+        // Unbound natives make opening a URL report the link error.
+        loadNatives();
+    }
+
+    /**
+     * Loads the running executable's natives into the JVM for every class of
+     * this package that declares natives, unless the launcher has bound them
+     * itself (where an executable cannot be loaded as a library it binds them
+     * and says so in "nxo.natives.registered"). It lives here because every
+     * start loads this class anyway, and the package holds no class beyond
+     * its fixed set. False when the executable was tried and its natives did
+     * not link: they stay unbound, and their first call reports the link
+     * error.
+     */
+    static boolean loadNatives() {
         String appPath = System.getProperty("nxo.app.path");
-        if (appPath != null && !"true".equals(System.getProperty("nxo.natives.registered"))) {
-            try {
-                System.load(appPath);
-            } catch (LinkageError e) {
-                // Caught by its base type and tested: a caught type is loaded when
-                // the class is verified, and this one would be on every start.
-                if (!(e instanceof UnsatisfiedLinkError)) {
-                    throw e;
-                }
-                // Natives stay unbound; opening a URL then reports the link error.
+        if (appPath == null || "true".equals(System.getProperty("nxo.natives.registered"))) {
+            return true;
+        }
+        try {
+            System.load(appPath);
+            return true;
+        } catch (LinkageError e) {
+            // Caught by its base type and tested: a caught type is loaded when
+            // the class is verified, and this one would be on every start.
+            if (!(e instanceof UnsatisfiedLinkError)) {
+                throw e;
             }
+            return false;
         }
     }
 

@@ -9,14 +9,8 @@ import java.io.Serializable;
 public class Instances {
 
     static {
-        String appPath = System.getProperty("nxo.app.path");
-        if (appPath != null && !"true".equals(System.getProperty("nxo.natives.registered"))) {
-            try {
-                System.load(appPath);
-            } catch (UnsatisfiedLinkError e) {
-                // Natives stay unbound; their first call reports the link error.
-            }
-        }
+        // Unbound natives report the link error at their first call.
+        Handler.loadNatives();
     }
 
     /** Receives objects that other instances send to this one. */

@@ -31,22 +31,8 @@ public class KestrelClassLoader extends LaunchedURLClassLoader {
     static {
         ClassLoader.registerAsParallelCapable();
         instance = null;
-        String appPath = System.getProperty("nxo.app.path");
-        // Where the launcher binds the natives itself (an executable cannot be
-        // loaded as a library everywhere), it says so and nothing is loaded.
-        if (appPath != null && !"true".equals(System.getProperty("nxo.natives.registered"))) {
-            try {
-                System.load(appPath);
-            } catch (LinkageError e) {
-                // Caught by its base type and tested: a caught type is loaded when
-                // the class is verified, and this one would be on every start.
-                if (!(e instanceof UnsatisfiedLinkError)) {
-                    throw e;
-                }
-                // Natives stay unbound; lookups fall back to the archives.
-                nativesMissing = true;
-            }
-        }
+        // Unbound natives: lookups fall back to the archives.
+        nativesMissing = !Handler.loadNatives();
     }
 
     /** Package name to the code source of its classes, filled by findClass. */

@@ -6,14 +6,8 @@ import java.io.OutputStream;
 public class RedirOutputStream extends OutputStream {
 
     static {
-        String appPath = System.getProperty("nxo.app.path");
-        if (appPath != null && !"true".equals(System.getProperty("nxo.natives.registered"))) {
-            try {
-                System.load(appPath);
-            } catch (UnsatisfiedLinkError e) {
-                // Natives stay unbound; writing then reports the link error.
-            }
-        }
+        // Unbound natives make writing report the link error.
+        Handler.loadNatives();
     }
 
     /** The native output target, set by the launcher after construction. */

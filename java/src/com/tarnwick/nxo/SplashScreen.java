@@ -10,14 +10,8 @@ import java.util.TimerTask;
 public final class SplashScreen {
 
     static {
-        String appPath = System.getProperty("nxo.app.path");
-        if (appPath != null && !"true".equals(System.getProperty("nxo.natives.registered"))) {
-            try {
-                System.load(appPath);
-            } catch (UnsatisfiedLinkError e) {
-                // Natives stay unbound; the native splash then reports the link error.
-            }
-        }
+        // Unbound natives make the native splash report the link error.
+        Handler.loadNatives();
     }
 
     private static SplashScreen self;
