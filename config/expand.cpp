@@ -4,6 +4,7 @@
 
 #include "config/launch_config.h"
 #include "platform/platform.h"
+#include "support/bytes.h"
 #include "support/text.h"
 
 namespace nxo::config {
@@ -34,11 +35,11 @@ constexpr RootPrefix kRootPrefixes[] = {
     {"HKEY_CURRENT_CONFIG\\", platform::RegistryRoot::kCurrentConfig},
 };
 
-std::uint32_t ReadLe32(const std::vector<unsigned char>& data) {
+// A DWORD value's number, in either byte order; missing bytes count as zero.
+std::uint32_t DwordOf(const std::vector<unsigned char>& data, bool big_endian) {
   unsigned char b[4] = {0, 0, 0, 0};
   for (std::size_t i = 0; i < 4 && i < data.size(); ++i) b[i] = data[i];
-  return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
-         static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+  return big_endian ? ReadBe32(b) : ReadLe32(b);
 }
 
 std::string TextUpToZero(const std::vector<unsigned char>& data) {
@@ -100,19 +101,16 @@ std::optional<std::string> ReadRegistryReference(const LaunchConfig& config, std
   platform::RegistryValue value;
   if (!platform::ReadRegistryValue(root->root, subkey, value_name, value)) return fallback;
   switch (value.type) {
-    case platform::kRegSz:
+    case platform::RegistryType::kString:
       return TextUpToZero(value.data);
-    case platform::kRegExpandSz:
+    case platform::RegistryType::kExpandString:
       // A value that keeps referring to further values would never end.
       if (depth >= kMaxRegistryDepth) return std::nullopt;
       return ExpandValueAtDepth(config, TextUpToZero(value.data), false, depth + 1);
-    case platform::kRegDword:
-      return FormatSigned(ReadLe32(value.data));
-    case platform::kRegDwordBigEndian: {
-      std::uint32_t bits = ReadLe32(value.data);
-      bits = (bits >> 24) | ((bits >> 8) & 0xFF00) | ((bits << 8) & 0xFF0000) | (bits << 24);
-      return FormatSigned(bits);
-    }
+    case platform::RegistryType::kDword:
+      return FormatSigned(DwordOf(value.data, false));
+    case platform::RegistryType::kDwordBigEndian:
+      return FormatSigned(DwordOf(value.data, true));
     default:
       return std::string();  // resolved, but as nothing; the default is not used
   }

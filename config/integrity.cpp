@@ -3,20 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "support/bytes.h"
 #include "support/md5.h"
 
 namespace nxo::config {
 
 namespace {
-
-std::uint16_t ReadLe16(const unsigned char* p) {
-  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
-
-std::uint32_t ReadLe32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 constexpr std::uint64_t kCoffHeaderSize = 20;
 constexpr std::uint64_t kChecksumInOptionalHeader = 64;

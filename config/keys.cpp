@@ -1,6 +1,16 @@
 #include "config/keys.h"
 
-namespace nxo::config::keys {
+#include "support/text.h"
+
+namespace nxo::config {
+
+std::optional<bool> ParseFlag(std::string_view value) {
+  if (EqualsIgnoreCase(value, "true")) return true;
+  if (EqualsIgnoreCase(value, "false")) return false;
+  return std::nullopt;
+}
+
+namespace keys {
 
 namespace {
 
@@ -16,11 +26,17 @@ std::string Expanded(const LaunchConfig& config, const char* key) {
   return config.ExpandValue(Whole(config, key), false);
 }
 
+bool Flag(const std::string& value, bool default_value) {
+  return ParseFlag(value).value_or(default_value);
+}
+
 }  // namespace
 
 std::string MainClass(const LaunchConfig& config) { return Embedded(config, "mainclass"); }
-std::string Compatible(const LaunchConfig& config) { return Embedded(config, "compatible"); }
-std::string DisableExternal(const LaunchConfig& config) { return Embedded(config, "disableexternal"); }
+bool Compatible(const LaunchConfig& config) { return Flag(Embedded(config, "compatible"), false); }
+bool DisableExternal(const LaunchConfig& config) {
+  return Flag(Embedded(config, "disableexternal"), false);
+}
 
 std::string MinJre(const LaunchConfig& config) { return Whole(config, "minjre"); }
 std::string MaxJre(const LaunchConfig& config) { return Whole(config, "maxjre"); }
@@ -29,14 +45,29 @@ std::string AppId(const LaunchConfig& config) { return Whole(config, "appid"); }
 std::string SingleInstance(const LaunchConfig& config) { return Whole(config, "singleinstance"); }
 std::string Wildcard(const LaunchConfig& config) { return Whole(config, "wildcard"); }
 std::string SplashTitle(const LaunchConfig& config) { return Whole(config, "splashtitle"); }
-std::string SplashCloseOnWindow(const LaunchConfig& config) {
-  return Whole(config, "splashcloseonwindow");
+
+SingleInstanceMode InstanceMode(const LaunchConfig& config) {
+  const std::string value = SingleInstance(config);
+  if (ParseFlag(value) == true) return SingleInstanceMode::kLock;
+  if (EqualsIgnoreCase(value, "custom")) return SingleInstanceMode::kCustom;
+  return SingleInstanceMode::kOff;
 }
-std::string AsSystemClassLoader(const LaunchConfig& config) {
-  return Whole(config, "assystemclassloader");
+
+WildcardMode WildcardExpansion(const LaunchConfig& config) {
+  const std::string value = Wildcard(config);
+  if (ParseFlag(value) == true || EqualsIgnoreCase(value, "auto")) return WildcardMode::kPlain;
+  if (EqualsIgnoreCase(value, "all")) return WildcardMode::kAll;
+  return WildcardMode::kOff;
 }
-std::string UseJarProtocol(const LaunchConfig& config) { return Whole(config, "usejarprotocol"); }
-std::string FakeClassBytes(const LaunchConfig& config) { return Whole(config, "fakeclassbytes"); }
+
+bool SplashCloseOnWindow(const LaunchConfig& config) {
+  return Flag(Whole(config, "splashcloseonwindow"), false);
+}
+bool AsSystemClassLoader(const LaunchConfig& config) {
+  return Flag(Whole(config, "assystemclassloader"), false);
+}
+bool UseJarProtocol(const LaunchConfig& config) { return Flag(Whole(config, "usejarprotocol"), true); }
+bool FakeClassBytes(const LaunchConfig& config) { return Flag(Whole(config, "fakeclassbytes"), true); }
 
 std::string Jre(const LaunchConfig& config) { return Expanded(config, "jre"); }
 std::string JvmDll(const LaunchConfig& config) { return Expanded(config, "jvmdll"); }
@@ -50,4 +81,5 @@ std::string StartOnFirstThreadOption(const LaunchConfig& config) {
                                     "-XstartOnFirstThread");
 }
 
-}  // namespace nxo::config::keys
+}  // namespace keys
+}  // namespace nxo::config

@@ -2,29 +2,21 @@
 
 #include <cstring>
 
+#include "config/keys.h"
 #include "config/payload.h"
 #include "platform/platform.h"
+#include "support/bytes.h"
 #include "support/path.h"
 #include "support/text.h"
 
 namespace nxo::config {
 
-namespace {
-
-LaunchConfig* current_config = nullptr;
-
-}  // namespace
-
-LaunchConfig* CurrentConfig() { return current_config; }
-void SetCurrentConfig(LaunchConfig* config) { current_config = config; }
-
-LaunchConfig::LaunchConfig(bool load) {
-  if (!load) return;
+LaunchConfig LaunchConfig::OfRunningExecutable() {
   ConfigSource source;
   source.executable_path = platform::ModuleFileName();
   source.archive_length = RecordedArchiveLength();
   source.current_directory = platform::CurrentDirectory();
-  Load(source);
+  return LaunchConfig(source);
 }
 
 LaunchConfig::LaunchConfig(const ConfigSource& source) { Load(source); }
@@ -50,8 +42,7 @@ void LaunchConfig::Load(const ConfigSource& source) {
   AppendConfigText(embedded);
 
   // Only the embedded block decides whether the external file counts.
-  std::string disable = FindValue("disableexternal", LookupScope::kEmbeddedOnly, ValueForm::kAnsi);
-  if (EqualsIgnoreCase(disable, "true")) {
+  if (keys::DisableExternal(*this)) {
     text_.erase(0, static_cast<std::size_t>(embedded_start_));
     embedded_start_ = 0;
   }
@@ -89,8 +80,8 @@ std::string DecodeConfigText(const std::string& raw) {
     WideString wide;
     const std::size_t units = (raw.size() - 2) / 2;
     for (std::size_t i = 0; i < units; ++i) {
-      unsigned lo = byte(2 + 2 * i), hi = byte(3 + 2 * i);
-      char16_t unit = static_cast<char16_t>(big_endian ? (lo << 8 | hi) : (hi << 8 | lo));
+      const auto* pair = reinterpret_cast<const unsigned char*>(raw.data()) + 2 + 2 * i;
+      const char16_t unit = static_cast<char16_t>(big_endian ? ReadBe16(pair) : ReadLe16(pair));
       if (unit == 0) break;
       wide.push_back(unit);
     }
@@ -112,32 +103,39 @@ void LaunchConfig::SetTextForTesting(std::string text, std::int32_t embedded_sta
 
 // ---- Line grammar and lookups ----------------------------------------------
 
+std::size_t NextConfigLine(std::string_view text, std::size_t at, std::string_view& line) {
+  std::size_t end = at;
+  while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
+  line = text.substr(at, end - at);
+  if (end == text.size()) return end;
+  // CR LF and LF CR each count as one line break.
+  std::size_t next = end + 1;
+  if (next < text.size() && (text[next] == '\r' || text[next] == '\n') && text[next] != text[end])
+    ++next;
+  return next;
+}
+
+std::size_t KeyEnd(std::string_view line, std::string_view key) {
+  std::size_t i = 0;
+  while (i < line.size() && line[i] == ' ') ++i;
+  line.remove_prefix(i);
+  if (line.size() < key.size() || !StartsWithIgnoreCase(line, key)) return std::string_view::npos;
+  if (line.size() > key.size() && IsNameByte(static_cast<unsigned char>(line[key.size()])))
+    return std::string_view::npos;
+  return i + key.size();
+}
+
 void ScanLines(std::string_view text, std::string_view key,
                const std::function<bool(std::string_view value)>& visit) {
   std::string_view::size_type zero = text.find('\0');
   if (zero != std::string_view::npos) text = text.substr(0, zero);
   std::size_t at = 0;
   while (at < text.size()) {
-    std::size_t end = at;
-    while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
-    std::string_view line = text.substr(at, end - at);
-    // CR LF and LF CR each count as one line break.
-    if (end < text.size()) {
-      std::size_t next = end + 1;
-      if (next < text.size() && (text[next] == '\r' || text[next] == '\n') && text[next] != text[end])
-        ++next;
-      at = next;
-    } else {
-      at = end;
-    }
-
-    std::size_t i = 0;
-    while (i < line.size() && line[i] == ' ') ++i;
-    line.remove_prefix(i);
-    if (line.size() < key.size() || !StartsWithIgnoreCase(line, key)) continue;
-    if (line.size() > key.size() && IsNameByte(static_cast<unsigned char>(line[key.size()])))
-      continue;
-    std::string_view value = line.substr(key.size());
+    std::string_view line;
+    at = NextConfigLine(text, at, line);
+    const std::size_t key_end = KeyEnd(line, key);
+    if (key_end == std::string_view::npos) continue;
+    std::string_view value = line.substr(key_end);
     while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
     if (!value.empty() && value.front() == '=') {
       value.remove_prefix(1);

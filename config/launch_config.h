@@ -25,10 +25,12 @@ struct ConfigSource {
 
 class LaunchConfig {
  public:
-  // With |load| the running executable's payload and its external
-  // configuration file are read.
-  explicit LaunchConfig(bool load);
-  LaunchConfig(const ConfigSource& source);
+  // An empty configuration: no text, no paths.
+  LaunchConfig() = default;
+  // The running executable's payload and its external configuration file.
+  static LaunchConfig OfRunningExecutable();
+  // The payload and external file of the image |source| names.
+  explicit LaunchConfig(const ConfigSource& source);
 
   void RefreshCurrentDirectory();
 
@@ -78,13 +80,20 @@ class LaunchConfig {
 // UTF-8, cut at its first 0x00 byte or zero unit.
 std::string DecodeConfigText(const std::string& raw);
 
-// The line grammar: calls |visit| with the value of every line that carries
-// |key|, in text order, until it returns false.
+// The line grammar, in three pieces the packager shares.
+//
+// Reads the line that starts at |at| into |line| and returns where the next
+// one starts: CR, LF, CR LF and LF CR each end a line.
+std::size_t NextConfigLine(std::string_view text, std::size_t at, std::string_view& line);
+
+// Where |line| carries |key|: after leading spaces, the key ignoring case,
+// followed by the end or a byte that cannot continue a key. Returns the
+// position just past the key, or npos when the line carries another key.
+std::size_t KeyEnd(std::string_view line, std::string_view key);
+
+// Calls |visit| with the value of every line that carries |key|, in text
+// order, up to the text's first 0x00, until it returns false.
 void ScanLines(std::string_view text, std::string_view key,
                const std::function<bool(std::string_view value)>& visit);
-
-// Process-wide current configuration, published by start-up.
-LaunchConfig* CurrentConfig();
-void SetCurrentConfig(LaunchConfig* config);
 
 }  // namespace nxo::config

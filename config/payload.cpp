@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "support/bytes.h"
+
 namespace nxo::config {
 
 // The packager finds this record by its magic and stores the archive length
@@ -16,15 +18,6 @@ __attribute__((used)) volatile PayloadRecord nxo_payload_record = {
 
 std::uint32_t RecordedArchiveLength() { return nxo_payload_record.archive_length; }
 std::uint32_t RecordedFlags() { return nxo_payload_record.flags; }
-
-namespace {
-
-std::uint32_t ReadLe32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-}  // namespace
 
 namespace {
 

@@ -79,11 +79,6 @@ void ArgumentVector::Seal() {
   pointers_.push_back(nullptr);
 }
 
-ArgumentVector& ProcessArguments() {
-  static ArgumentVector* arguments = new ArgumentVector();  // lives until exit
-  return *arguments;
-}
-
 void ExpandCommandLineText(WildcardMode mode, std::string_view command_line, ArgumentVector& out) {
   std::string scratch(command_line);
   std::vector<char*> arguments;
@@ -92,8 +87,9 @@ void ExpandCommandLineText(WildcardMode mode, std::string_view command_line, Arg
 
   out.Clear();
   for (std::size_t i = 0; i < arguments.size(); ++i) {
-    bool expand = marks[i] == kWildcardOutsideQuotes ||
-                  (marks[i] == kWildcardInsideQuotes && mode == WildcardMode::kAll);
+    bool expand = mode != WildcardMode::kOff &&
+                  (marks[i] == kWildcardOutsideQuotes ||
+                   (marks[i] == kWildcardInsideQuotes && mode == WildcardMode::kAll));
     if (!expand) {
       out.Store(arguments[i]);
       continue;
@@ -109,8 +105,8 @@ void ExpandCommandLineText(WildcardMode mode, std::string_view command_line, Arg
   out.Seal();
 }
 
-void ExpandCommandLine(WildcardMode mode) {
-  ExpandCommandLineText(mode, platform::ProcessCommandLine(), ProcessArguments());
+void ExpandCommandLine(WildcardMode mode, ArgumentVector& out) {
+  ExpandCommandLineText(mode, platform::ProcessCommandLine(), out);
 }
 
 }  // namespace nxo::launcher

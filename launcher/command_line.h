@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/keys.h"
 #include "support/string_list.h"
 
 namespace nxo::launcher {
@@ -17,8 +18,9 @@ inline constexpr std::int32_t kNoWildcard = 0;
 inline constexpr std::int32_t kWildcardOutsideQuotes = 1;
 inline constexpr std::int32_t kWildcardInsideQuotes = -1;
 
-// plain: only wildcards outside double quotes are expanded; all: every one.
-enum class WildcardMode { kPlain = 1, kAll = 2 };
+// kPlain: only wildcards outside double quotes are expanded; kAll: every one;
+// kOff: none.
+using config::WildcardMode;
 
 // Splits |text| (0x00-terminated, rewritten in place: quotes removed, escapes
 // resolved, a 0x00 after each argument) and appends a pointer to each
@@ -46,14 +48,10 @@ class ArgumentVector {
   std::vector<char*> pointers_;
 };
 
-// The process-wide expanded command line; lives until process exit, because
-// the launch's argument vector points into it.
-ArgumentVector& ProcessArguments();
-
 // Fills |out| from |command_line| with wildcard expansion in |mode|.
 void ExpandCommandLineText(WildcardMode mode, std::string_view command_line, ArgumentVector& out);
 
-// Fills ProcessArguments() from the process's own command line.
-void ExpandCommandLine(WildcardMode mode);
+// Fills |out| from the process's own command line.
+void ExpandCommandLine(WildcardMode mode, ArgumentVector& out);
 
 }  // namespace nxo::launcher

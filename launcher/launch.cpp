@@ -3,14 +3,17 @@
 #include <cstdio>
 #include <vector>
 
-#include "natives/natives.h"
 #include "config/keys.h"
 #include "config/launch_config.h"
+#include "jni/jni_helpers.h"
 #include "launcher/command_line.h"
 #include "launcher/jni_util.h"
 #include "launcher/messages.h"
+#include "launcher/startup_context.h"
+#include "natives/natives.h"
 #include "platform/platform.h"
 #include "runtime/class_path.h"
+#include "runtime/java_layout.h"
 #include "runtime/jre_search.h"
 #include "splash/splash.h"
 #include "support/text.h"
@@ -19,10 +22,33 @@ namespace nxo::launcher {
 
 namespace {
 
-runtime::JvmHost* current_host = nullptr;
-
 using config::LookupScope;
 using config::ValueForm;
+
+// How long the splash stays once the JVM runs, and once main has returned;
+// an application that closes it with its first window is given time to open
+// one.
+constexpr int kSplashAfterLaunchMs = 1750;
+constexpr int kSplashAfterMainMs = 750;
+constexpr int kSplashAwaitingWindowMs = 30000;
+
+// The one mapping from the runtime's outcome to the launch's result codes,
+// which are message numbers.
+struct RuntimeFailure {
+  runtime::JvmStatus status;
+  int code;
+};
+constexpr RuntimeFailure kRuntimeFailures[] = {
+    {runtime::kJvmOk, kLaunchOk},
+    {runtime::kJvmLibraryInvalid, kRuntimeInvalid},
+    {runtime::kJvmCreationFailed, kCreationFailed},
+};
+
+int LaunchCodeOf(runtime::JvmStatus status) {
+  for (const RuntimeFailure& failure : kRuntimeFailures)
+    if (failure.status == status) return failure.code;
+  return kCreationFailed;
+}
 
 StringList Collect(const config::LaunchConfig& config, const char* key, ValueForm form) {
   StringList values;
@@ -46,55 +72,39 @@ void ApplyExports(const config::LaunchConfig& config) {
   if (!tool_options_set) platform::PutEnvironment("JAVA_TOOL_OPTIONS=");
 }
 
-bool AsSystemClassLoader(const config::LaunchConfig& config) {
-  return EqualsIgnoreCase(config::keys::AsSystemClassLoader(config), "TRUE");
-}
-
-bool SplashClosesOnWindow(const config::LaunchConfig& config) {
-  return EqualsIgnoreCase(config::keys::SplashCloseOnWindow(config), "true");
-}
-
-void ReportFailure(int code, const std::string& version, const std::string& min_jre,
-                   const std::string& max_jre) {
-  std::string text = GetMessageText(static_cast<unsigned>(code));
+void ReportFailure(const MessageCatalogue& messages, int code, const std::string& version,
+                   const std::string& min_jre, const std::string& max_jre) {
+  std::string text = messages.Text(static_cast<unsigned>(code));
   if (code == kVersionTooLow || code == kVersionTooHigh)
     text = FormatMessageText(text.c_str(), version.c_str(), min_jre.c_str(), max_jre.c_str(), "", "");
-  ShowMessage(text);
+  ShowMessage(messages, text);
 }
 
 // Where the running executable cannot be loaded as a library (Linux), the
 // launcher binds the natives itself and tells the support classes so.
 void BindLauncherNatives(JNIEnv* env) {
-  if (platform::BindNativesByRegistration()) natives::RegisterLauncherNatives(env);
+  if (runtime::BindNativesByRegistration()) natives::RegisterLauncherNatives(env);
 }
 
-jobjectArray BuildJavaArguments(JNIEnv* env, const std::vector<char*>& configured, int argument_count,
-                                char** arguments, int extra_count, char** extra_arguments) {
-  jclass string_class = env->FindClass("java/lang/String");
-  if (string_class == nullptr) return nullptr;
-  const jsize total = static_cast<jsize>(configured.size()) + argument_count + extra_count;
-  jobjectArray array = env->NewObjectArray(total, string_class, nullptr);
+jni::LocalRef<jobjectArray> BuildJavaArguments(JNIEnv* env, const std::vector<char*>& configured,
+                                               int argument_count, char** arguments) {
+  const jni::LocalRef<jclass> string_class = jni::FindClass(env, "java/lang/String");
+  if (!string_class) return {};
+  const jsize total = static_cast<jsize>(configured.size()) + argument_count;
+  jni::LocalRef<jobjectArray> array(env, env->NewObjectArray(total, string_class.get(), nullptr));
   jsize index = 0;
   auto store = [&](const char* text) {
-    std::u16string wide = AnsiToWide(text);
-    std::vector<jchar> units(wide.begin(), wide.end());
-    jstring element = env->NewString(units.data(), static_cast<jsize>(units.size()));
-    env->SetObjectArrayElement(array, index++, element);
-    env->DeleteLocalRef(element);
+    const jni::LocalRef<jstring> element = jni::NewString(env, AnsiToWide(text));
+    env->SetObjectArrayElement(array.get(), index++, element.get());
   };
-  if (array != nullptr) {
+  if (array) {
     for (char* text : configured) store(text);
     for (int i = 0; i < argument_count; ++i) store(arguments[i]);
-    for (int i = 0; i < extra_count; ++i) store(extra_arguments[i]);
   }
-  env->DeleteLocalRef(string_class);
   return array;
 }
 
 }  // namespace
-
-runtime::JvmHost* CurrentJvmHost() { return current_host; }
-void SetCurrentJvmHost(runtime::JvmHost* host) { current_host = host; }
 
 int ScanVersion(const std::string& text, int components[4]) {
   // The C runtime's scanf decides what a number and a separator are, so
@@ -123,39 +133,41 @@ int CheckVersionBounds(const std::string& version, const std::string& min_jre,
   return kLaunchOk;
 }
 
-void AppendLauncherOptions(runtime::JvmHost& host) {
-  const config::LaunchConfig& config = *config::CurrentConfig();
+void AppendLauncherOptions(const config::LaunchConfig& config, runtime::JvmHost& host) {
   host.options.Append("-Djava.class.path=" +
                       runtime::BuildClassPath(config, runtime::ClassPathKind::kJvm));
   host.options.Append("-Dnxo.class.path=" +
                       runtime::BuildClassPath(config, runtime::ClassPathKind::kExtra));
   host.options.Append("-Dnxo.app.path=" + config.ExecutablePath());
   host.options.Append("-Dapplication.home=" + config.ApplicationDirectory());
-  if (AsSystemClassLoader(config)) {
+  if (config::keys::AsSystemClassLoader(config)) {
     host.options.Append("-Djava.protocol.handler.pkgs=com.tarnwick");
     host.options.Append("-Djava.system.class.loader=com.tarnwick.nxo.KestrelClassLoader");
   }
-  if (platform::IsProcessElevated(nullptr) == 0) host.options.Append("-Dnxo.is.elevated=true");
+  if (platform::ProcessIsElevated() == true) host.options.Append("-Dnxo.is.elevated=true");
 }
 
 int InvokeStartClass(JNIEnv* env, const std::string& main_class, const StringList& configured_lines,
-                     int argument_count, char** arguments, int extra_count, char** extra_arguments) {
-  jclass launcher_class = FindJavaClass(env, kStartClassName);
-  if (launcher_class == nullptr) return kStartClassMissing;
-  // A launcher class without the field is as unusable as a missing one.
-  jfieldID start_class = env->GetStaticFieldID(launcher_class, "startClass", "Ljava/lang/String;");
-  if (start_class == nullptr) {
-    CheckJavaException(env, true);
-    env->DeleteLocalRef(launcher_class);
+                     int argument_count, char** arguments) {
+  const jni::LocalRef<jclass> launcher_class = jni::FindClass(env, kStartClassName);
+  if (!launcher_class) {
+    jni::CheckException(env, true);
     return kStartClassMissing;
   }
-  jstring main_class_name = env->NewStringUTF(main_class.c_str());
-  env->SetStaticObjectField(launcher_class, start_class, main_class_name);
-  env->DeleteLocalRef(main_class_name);
-  jmethodID main = env->GetStaticMethodID(launcher_class, "main", "([Ljava/lang/String;)V");
+  // A launcher class without the field is as unusable as a missing one.
+  jfieldID start_class =
+      env->GetStaticFieldID(launcher_class.get(), "startClass", "Ljava/lang/String;");
+  if (start_class == nullptr) {
+    jni::CheckException(env, true);
+    return kStartClassMissing;
+  }
+  {
+    const jni::LocalRef<jstring> main_class_name(env, env->NewStringUTF(main_class.c_str()));
+    env->SetStaticObjectField(launcher_class.get(), start_class, main_class_name.get());
+  }
+  jmethodID main = env->GetStaticMethodID(launcher_class.get(), "main", "([Ljava/lang/String;)V");
   if (main == nullptr) {
-    CheckJavaException(env, true);
-    env->DeleteLocalRef(launcher_class);
+    jni::CheckException(env, true);
     return kMainMissing;
   }
 
@@ -166,20 +178,18 @@ int InvokeStartClass(JNIEnv* env, const std::string& main_class, const StringLis
   std::vector<char*> configured;
   for (std::string& line : line_copies) SplitArguments(configured, line.data(), nullptr);
 
-  jobjectArray java_arguments = BuildJavaArguments(env, configured, argument_count, arguments,
-                                                   extra_count, extra_arguments);
-  env->CallStaticVoidMethod(launcher_class, main, java_arguments);
+  const jni::LocalRef<jobjectArray> java_arguments =
+      BuildJavaArguments(env, configured, argument_count, arguments);
+  env->CallStaticVoidMethod(launcher_class.get(), main, java_arguments.get());
   // What main throws is printed and cleared; it does not change the result.
-  CheckJavaException(env, true);
-  if (java_arguments != nullptr) env->DeleteLocalRef(java_arguments);
-  env->DeleteLocalRef(launcher_class);
+  jni::CheckException(env, true);
   return kLaunchOk;
 }
 
-int LaunchJava(int argument_count, char** arguments, StartupHookFunction startup_hook,
-               int extra_count, char** extra_arguments) {
-  const config::LaunchConfig& config = *config::CurrentConfig();
-  runtime::JvmHost& host = *CurrentJvmHost();
+int LaunchJava(StartupContext& context, int argument_count, char** arguments,
+               StartupHookFunction startup_hook) {
+  const config::LaunchConfig& config = context.config;
+  runtime::JvmHost& host = context.host;
   const std::string min_jre = config::keys::MinJre(config);
   const std::string max_jre = config::keys::MaxJre(config);
   std::string version;
@@ -187,14 +197,14 @@ int LaunchJava(int argument_count, char** arguments, StartupHookFunction startup
   ApplyExports(config);
   StringList options = Collect(config, "option", ValueForm::kAnsi);
   for (std::size_t i = 0; i < options.Size(); ++i) host.options.Append(options.View(i));
-  AppendLauncherOptions(host);
+  AppendLauncherOptions(config, host);
 
   int result = kLaunchOk;
-  const std::string library = runtime::LocateJvmLibrary(config);
+  const std::string library = context.runtime.Locate(config);
   if (library.empty()) {
     result = kNoRuntime;
   } else {
-    result = runtime::CreateJavaVm(host, library);
+    result = LaunchCodeOf(runtime::CreateJavaVm(host, library));
   }
 
   if (result == kLaunchOk) {
@@ -213,18 +223,19 @@ int LaunchJava(int argument_count, char** arguments, StartupHookFunction startup
 
   if (result == kLaunchOk) {
     JNIEnv* env = host.env;
-    if (!AsSystemClassLoader(config)) AppendProtocolHandlerPackage(env);
+    if (!config::keys::AsSystemClassLoader(config)) AppendProtocolHandlerPackage(env);
     if (startup_hook != nullptr) startup_hook();
-    const bool close_on_window = SplashClosesOnWindow(config);
+    const bool close_on_window = config::keys::SplashCloseOnWindow(config);
     if (close_on_window) splash::InstallSplashCloseOnWindow(env);
-    splash::ApplyLaunchClosePolicy(close_on_window ? 30000 : 1750);
+    splash::ApplyLaunchClosePolicy(close_on_window ? kSplashAwaitingWindowMs : kSplashAfterLaunchMs);
     StringList argument_lines = Collect(config, "argv", ValueForm::kAnsi);
     result = InvokeStartClass(env, config::keys::MainClass(config), argument_lines, argument_count,
-                              arguments, extra_count, extra_arguments);
-    splash::ApplyMainReturnedClosePolicy(close_on_window ? 30000 : 750);
+                              arguments);
+    splash::ApplyMainReturnedClosePolicy(close_on_window ? kSplashAwaitingWindowMs
+                                                         : kSplashAfterMainMs);
   }
 
-  if (result != kLaunchOk) ReportFailure(result, version, min_jre, max_jre);
+  if (result != kLaunchOk) ReportFailure(context.messages, result, version, min_jre, max_jre);
   return result;
 }
 

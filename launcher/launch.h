@@ -6,7 +6,9 @@
 
 #include <string>
 
+#include "config/launch_config.h"
 #include "runtime/jvm_host.h"
+#include "support/string_list.h"
 
 namespace nxo::launcher {
 
@@ -25,21 +27,19 @@ inline constexpr const char* kStartClassName = "com.tarnwick.nxo.KestrelLauncher
 
 using StartupHookFunction = void (*)();
 
-// The process-wide JVM host, published by start-up for the launch and for
-// code without a context of its own (signal handlers, natives).
-runtime::JvmHost* CurrentJvmHost();
-void SetCurrentJvmHost(runtime::JvmHost* host);
+struct StartupContext;
 
-// Runs the launch with the current configuration and JVM host. |arguments|
-// excludes the program name. Failures are shown before the code returns.
-int LaunchJava(int argument_count, char** arguments, StartupHookFunction startup_hook,
-               int extra_count, char** extra_arguments);
+// Runs the launch with the context's configuration, runtime and JVM host.
+// |arguments| excludes the program name. Failures are shown before the code
+// returns.
+int LaunchJava(StartupContext& context, int argument_count, char** arguments,
+               StartupHookFunction startup_hook);
 
 // Stores |main_class| in the launcher class's startClass field and calls its
-// main with the configured argument lines, the arguments and the extra
-// arguments: 0, 7 or 8.
+// main with the configured argument lines followed by the arguments: 0, 7
+// or 8.
 int InvokeStartClass(JNIEnv* env, const std::string& main_class, const StringList& configured_lines,
-                     int argument_count, char** arguments, int extra_count, char** extra_arguments);
+                     int argument_count, char** arguments);
 
 // The version components a text starts with: up to four numbers separated by
 // runs of non-digits; an empty or non-numeric text has none.
@@ -50,6 +50,6 @@ int CheckVersionBounds(const std::string& version, const std::string& min_jre,
                        const std::string& max_jre);
 
 // The options the launch adds after the configured "option" lines, in order.
-void AppendLauncherOptions(runtime::JvmHost& host);
+void AppendLauncherOptions(const config::LaunchConfig& config, runtime::JvmHost& host);
 
 }  // namespace nxo::launcher

@@ -36,35 +36,23 @@ constexpr BuiltInText kBuiltInTexts[] = {
     {13, "There is already an instance of this program running."},
 };
 
-struct OverrideTable {
-  bool built = false;
-  std::vector<std::pair<unsigned, std::size_t>> entries;  // number, index in pool
-  StringList pool;
-};
+}  // namespace
 
-OverrideTable& Overrides() {
-  static OverrideTable table;
-  return table;
-}
-
-void BuildOverrides(OverrideTable& table) {
-  table.built = true;
-  const config::LaunchConfig* config = config::CurrentConfig();
-  if (config == nullptr) return;
+void MessageCatalogue::ReadOverrides() const {
+  read_ = true;
+  if (config_ == nullptr) return;
   StringList values;
-  config->CollectValues("message", values, config::LookupScope::kWholeText, config::ValueForm::kAnsi);
+  config_->CollectValues("message", values, config::LookupScope::kWholeText, config::ValueForm::kAnsi);
   for (std::size_t i = 0; i < values.Size(); ++i) {
     std::string_view value = values.View(i);
     std::string_view::size_type equals = value.find('=');
     if (equals == std::string_view::npos) continue;
     int number = std::atoi(std::string(value.substr(0, equals)).c_str());
     if (number <= 0) continue;
-    table.entries.emplace_back(static_cast<unsigned>(number), table.pool.Size());
-    table.pool.Append(UnescapeMessage(value.substr(equals + 1)));
+    overrides_.emplace_back(static_cast<unsigned>(number), pool_.Size());
+    pool_.Append(UnescapeMessage(value.substr(equals + 1)));
   }
 }
-
-}  // namespace
 
 const char* BuiltInMessageText(unsigned number) {
   for (const BuiltInText& entry : kBuiltInTexts)
@@ -72,11 +60,10 @@ const char* BuiltInMessageText(unsigned number) {
   return "";
 }
 
-std::string GetMessageText(unsigned number) {
-  OverrideTable& table = Overrides();
-  if (!table.built) BuildOverrides(table);
-  for (const auto& [overridden, index] : table.entries)
-    if (overridden == number) return std::string(table.pool.View(index));
+std::string MessageCatalogue::Text(unsigned number) const {
+  if (!read_) ReadOverrides();
+  for (const auto& [overridden, index] : overrides_)
+    if (overridden == number) return std::string(pool_.View(index));
   std::u16string wide;
   if (platform::LoadStringResource(number, wide)) return WideToAnsi(wide);
   // Platforms without string tables carry the texts in the program itself.
@@ -114,17 +101,14 @@ std::string FormatMessageText(const char* format, ...) {
                                  : sizeof buffer - 1);
 }
 
-void ShowMessage(const std::string& text) {
-  platform::ShowMessageBox(text, GetMessageText(kCaptionMessage), splash::SplashWindowHandle(),
-                           kMessageBoxFlags);
+void ShowMessage(const MessageCatalogue& messages, const std::string& text) {
+  platform::ShowWarningBox(text, messages.Text(kCaptionMessage), splash::SplashWindowHandle());
   splash::RequestSplashClose(100);
 }
 
-void FailWithMessage(unsigned number, int exit_code) {
-  ShowMessage(GetMessageText(number));
+void FailWithMessage(const MessageCatalogue& messages, unsigned number, int exit_code) {
+  ShowMessage(messages, messages.Text(number));
   std::exit(exit_code);
 }
-
-void ResetMessagesForTesting() { Overrides() = OverrideTable(); }
 
 }  // namespace nxo::launcher

@@ -3,22 +3,44 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
+
+#include "config/launch_config.h"
+#include "support/string_list.h"
 
 namespace nxo::launcher {
 
 inline constexpr unsigned kCaptionMessage = 10;
-// MB_TOPMOST | MB_SETFOREGROUND | MB_ICONWARNING
-inline constexpr unsigned kMessageBoxFlags = 0x50030;
 
 // The built-in English text of message |number|; empty for unknown numbers.
 // The Windows executable carries the same texts in its string table.
 const char* BuiltInMessageText(unsigned number);
 
-// The override for |number| from the configuration, else the string-table
-// text, else the empty string. Overrides are read once per process.
-std::string GetMessageText(unsigned number);
+// The texts this process shows: the configuration's "message" overrides
+// over the built-in catalogue.
+class MessageCatalogue {
+ public:
+  // |config| may be null: then nothing is overridden. It must outlive the
+  // catalogue.
+  explicit MessageCatalogue(const config::LaunchConfig* config) : config_(config) {}
+
+  // The override for |number| from the configuration, else the string-table
+  // text, else the empty string. The overrides are read at the first call
+  // and kept.
+  std::string Text(unsigned number) const;
+
+ private:
+  void ReadOverrides() const;
+
+  const config::LaunchConfig* config_;
+  mutable bool read_ = false;
+  mutable std::vector<std::pair<unsigned, std::size_t>> overrides_;  // number, index in pool
+  mutable StringList pool_;
+};
 
 // "\n", "\r", "\t" and "\x" (any other character x) escapes.
 std::string UnescapeMessage(std::string_view text);
@@ -26,14 +48,12 @@ std::string UnescapeMessage(std::string_view text);
 // printf-style formatting, bounded: the text is cut at 1031 bytes.
 std::string FormatMessageText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Shows message |number| with caption message 10, then asks the splash to
-// close in 100 ms. Returns when the box has been dismissed.
-void ShowMessage(const std::string& text);
+// Shows |text| in a warning box with caption message 10, owned by the splash
+// window if one shows, then asks the splash to close in 100 ms. Returns when
+// the box has been dismissed.
+void ShowMessage(const MessageCatalogue& messages, const std::string& text);
 
 // Shows message |number| and ends the process with |exit_code|.
-[[noreturn]] void FailWithMessage(unsigned number, int exit_code);
-
-// Forgets the override table, so a test can load another configuration.
-void ResetMessagesForTesting();
+[[noreturn]] void FailWithMessage(const MessageCatalogue& messages, unsigned number, int exit_code);
 
 }  // namespace nxo::launcher

@@ -10,9 +10,9 @@
 #include "instances/instances.h"
 #include "launcher/command_line.h"
 #include "launcher/messages.h"
+#include "launcher/startup_context.h"
 #include "platform/platform.h"
 #include "runtime/jvm_host.h"
-#include "splash/splash.h"
 #include "support/path.h"
 #include "support/text.h"
 
@@ -26,44 +26,42 @@ constexpr int kInstanceRunningExitCode = 11;
 constexpr unsigned kInstanceRunningMessage = 13;
 constexpr std::uint32_t kMaxPath = 260;
 
-void ApplySingleInstanceMode(const config::LaunchConfig& config) {
-  const std::string mode = config::keys::SingleInstance(config);
-  if (EqualsIgnoreCase(mode, "true")) {
-    if (!instances::SingleInstanceLock())
-      FailWithMessage(kInstanceRunningMessage, kInstanceRunningExitCode);
-  } else if (EqualsIgnoreCase(mode, "custom")) {
-    instances::StartMessaging();
+void ApplySingleInstanceMode(const StartupContext& context) {
+  switch (config::keys::InstanceMode(context.config)) {
+    case config::SingleInstanceMode::kLock:
+      if (!instances::SingleInstanceLock())
+        FailWithMessage(context.messages, kInstanceRunningMessage, kInstanceRunningExitCode);
+      break;
+    case config::SingleInstanceMode::kCustom:
+      instances::StartMessaging();
+      break;
+    case config::SingleInstanceMode::kOff:
+      break;
   }
 }
 
 // Replaces argc/argv with the expanded command line when "wildcard" asks.
-void ApplyWildcardMode(const config::LaunchConfig& config, int& argc, char**& argv) {
-  const std::string mode = config::keys::Wildcard(config);
-  WildcardMode expansion;
-  if (EqualsIgnoreCase(mode, "true") || EqualsIgnoreCase(mode, "auto"))
-    expansion = WildcardMode::kPlain;
-  else if (EqualsIgnoreCase(mode, "all"))
-    expansion = WildcardMode::kAll;
-  else
-    return;
-  ExpandCommandLine(expansion);
-  argc = ProcessArguments().Count();
-  argv = ProcessArguments().Values();
+void ApplyWildcardMode(StartupContext& context, int& argc, char**& argv) {
+  const WildcardMode expansion = config::keys::WildcardExpansion(context.config);
+  if (expansion == WildcardMode::kOff) return;
+  ExpandCommandLine(expansion, context.arguments);
+  argc = context.arguments.Count();
+  argv = context.arguments.Values();
 }
 
 }  // namespace
 
 unsigned RunLaunch(void* raw) {
-  LaunchRequest empty;
-  LaunchRequest& request = raw != nullptr ? *static_cast<LaunchRequest*>(raw) : empty;
-  request.result = LaunchJava(request.argument_count, request.arguments, request.startup_hook,
-                              request.extra_count, request.extra_arguments);
-  runtime::UnloadJvm(*CurrentJvmHost());
-  return static_cast<unsigned>(request.result);
+  LaunchRequest* request = static_cast<LaunchRequest*>(raw);
+  if (request == nullptr || request->context == nullptr) return 0;
+  StartupContext& context = *request->context;
+  request->result =
+      LaunchJava(context, request->argument_count, request->arguments, request->startup_hook);
+  runtime::UnloadJvm(context.host);
+  return static_cast<unsigned>(request->result);
 }
 
-std::uint32_t ResolvePathAgainst(const std::string& base, const std::string& path,
-                                 std::uint32_t capacity, std::string& full) {
+std::optional<std::string> ResolvePathAgainst(const std::string& base, const std::string& path) {
   std::string combined;
   if ((!path.empty() && path[0] == '/') || (path.size() > 1 && path[1] == ':')) {
     combined = path;
@@ -74,35 +72,40 @@ std::uint32_t ResolvePathAgainst(const std::string& base, const std::string& pat
   } else {
     combined = WithTrailingSeparator(base) + path;
   }
-  return platform::FullPathName(combined, capacity, full);
+  return platform::FullPath(combined);
 }
 
 void ForceWorkingDirectory(const std::string& application_directory, const std::string& path) {
-  std::string full;
-  std::uint32_t length = ResolvePathAgainst(application_directory, path, kMaxPath, full);
-  if (length > 0 && length < kMaxPath) platform::ChangeCurrentDirectory(full);
+  const std::optional<std::string> full = ResolvePathAgainst(application_directory, path);
+  // A directory the Windows path limit would not hold is not taken on any
+  // target, so the same configuration behaves alike everywhere.
+  if (full && !full->empty() && full->size() < kMaxPath) platform::ChangeCurrentDirectory(*full);
 }
 
-bool ExecutableIsIntact(const std::string& executable_path) {
+Integrity CheckIntegrity(const std::string& executable_path) {
   const std::uint32_t archive_length = config::RecordedArchiveLength();
   if (archive_length == 0 || (config::RecordedFlags() & config::kFlagVerifyIntegrity) == 0)
-    return true;
+    return Integrity::kIntact;
   platform::MappedFile image;
-  if (!image.Open(executable_path)) return false;
+  if (!image.Open(executable_path)) return Integrity::kUnreadable;
   config::PayloadLocation location =
       config::LocatePayload(image.Data(), image.Size(), archive_length);
-  return location.valid && config::PayloadDigestMatches(image.Data(), image.Size(), location);
+  const bool intact =
+      location.valid && config::PayloadDigestMatches(image.Data(), image.Size(), location);
+  return intact ? Integrity::kIntact : Integrity::kModified;
 }
 
 int RunStartup(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
-  config::LaunchConfig config(true);
-  runtime::JvmHost host;
-  config::SetCurrentConfig(&config);
-  SetCurrentJvmHost(&host);
+  StartupContext context(config::LaunchConfig::OfRunningExecutable());
+  config::LaunchConfig& config = context.config;
+  natives::PublishNativeContext(&context.natives);
 
   platform::InitCommonControls();
-  splash::ShowStartupSplash(config);
+  // The runtime is searched for here, whether or not a splash is shown: the
+  // splash step needs it, and relative runtime paths must resolve against the
+  // start directory, before "forcecwd" changes it. The outcome is remembered.
+  context.runtime.Locate(config);
 
   const std::string force_cwd = config::keys::ForceCwd(config);
   if (!force_cwd.empty()) {
@@ -115,12 +118,15 @@ int RunStartup(int argc, char** argv) {
   const std::string output_target = config::keys::Stdout(config);
   if (!output_target.empty()) console::RedirectStandardOutput(output_target);
 
-  if (!ExecutableIsIntact(config.ExecutablePath()))
-    FailWithMessage(kIntegrityMessage, kIntegrityExitCode);
-  ApplySingleInstanceMode(config);
-  ApplyWildcardMode(config, argc, argv);
+  // An executable that cannot be read cannot be shown to be intact either:
+  // both refuse the start the same way.
+  if (CheckIntegrity(config.ExecutablePath()) != Integrity::kIntact)
+    FailWithMessage(context.messages, kIntegrityMessage, kIntegrityExitCode);
+  ApplySingleInstanceMode(context);
+  ApplyWildcardMode(context, argc, argv);
 
   LaunchRequest request;
+  request.context = &context;
   request.argument_count = argc > 0 ? argc - 1 : 0;
   request.arguments = argc > 0 ? argv + 1 : argv;
   request.startup_hook = console::StartupHook;
@@ -131,9 +137,8 @@ int RunStartup(int argc, char** argv) {
   else
     result = platform::RunOnNewThread(RunLaunch, &request);
 
-  config::SetCurrentConfig(nullptr);
-  SetCurrentJvmHost(nullptr);
-  runtime::UnloadJvm(host);
+  runtime::UnloadJvm(context.host);
+  natives::PublishNativeContext(nullptr);
   return static_cast<int>(result);
 }
 

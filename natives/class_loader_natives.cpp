@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "jni/jni_helpers.h"
 #include "natives/natives.h"
 #include "natives/remembered_keys.h"
 
@@ -14,56 +15,37 @@ namespace {
 constexpr char kFindResourceDescriptor[] = "(Ljava/lang/String;)Ljava/net/URL;";
 constexpr char kFindResourcesDescriptor[] = "(Ljava/lang/String;)Ljava/util/Enumeration;";
 
-// Deletes a local reference when it goes out of scope; the natives may run
-// in long loops of the JVM, so none is left for the frame to collect.
-class LocalRef {
- public:
-  LocalRef(JNIEnv* env, jobject ref) : env_(env), ref_(ref) {}
-  ~LocalRef() {
-    if (ref_ != nullptr) env_->DeleteLocalRef(ref_);
-  }
-  LocalRef(const LocalRef&) = delete;
-  LocalRef& operator=(const LocalRef&) = delete;
-
-  jobject get() const { return ref_; }
-  jclass as_class() const { return static_cast<jclass>(ref_); }
-  explicit operator bool() const { return ref_ != nullptr; }
-
- private:
-  JNIEnv* env_;
-  jobject ref_;
-};
+using nxo::jni::LocalRef;
 
 // Calls the named method of the superclass of |self|'s class (found anew on
 // each call) non-virtually with one argument. Null when the method cannot
 // be found; the JVM's exception is then left pending for the caller.
 jobject CallBaseMethod(JNIEnv* env, jobject self, const char* name, const char* descriptor,
                        jobject argument) {
-  const LocalRef own_class(env, env->GetObjectClass(self));
-  const LocalRef base_class(env, env->GetSuperclass(own_class.as_class()));
+  const LocalRef<jclass> own_class(env, env->GetObjectClass(self));
+  const LocalRef<jclass> base_class(env, env->GetSuperclass(own_class.get()));
   if (!base_class) return nullptr;
-  const jmethodID method = env->GetMethodID(base_class.as_class(), name, descriptor);
+  const jmethodID method = env->GetMethodID(base_class.get(), name, descriptor);
   if (method == nullptr) return nullptr;
-  return env->CallNonvirtualObjectMethod(self, base_class.as_class(), method, argument);
+  return env->CallNonvirtualObjectMethod(self, base_class.get(), method, argument);
 }
 
 jobject DescribeAndClear(JNIEnv* env) {
-  env->ExceptionDescribe();
-  env->ExceptionClear();
+  nxo::jni::CheckException(env, true);
   return nullptr;
 }
 
 // Adds every element of |enumeration| to |vector| in order. False when a
 // call threw; the exception stays pending.
 bool CopyElements(JNIEnv* env, jobject enumeration, jobject vector, jmethodID add) {
-  const LocalRef enumeration_class(env, env->GetObjectClass(enumeration));
+  const LocalRef<jclass> enumeration_class(env, env->GetObjectClass(enumeration));
   const jmethodID has_more =
-      env->GetMethodID(enumeration_class.as_class(), "hasMoreElements", "()Z");
+      env->GetMethodID(enumeration_class.get(), "hasMoreElements", "()Z");
   const jmethodID next =
-      env->GetMethodID(enumeration_class.as_class(), "nextElement", "()Ljava/lang/Object;");
+      env->GetMethodID(enumeration_class.get(), "nextElement", "()Ljava/lang/Object;");
   if (has_more == nullptr || next == nullptr) return false;
   while (env->CallBooleanMethod(enumeration, has_more)) {
-    const LocalRef element(env, env->CallObjectMethod(enumeration, next));
+    const LocalRef<> element(env, env->CallObjectMethod(enumeration, next));
     if (env->ExceptionCheck()) return false;
     env->CallBooleanMethod(vector, add, element.get());
     if (env->ExceptionCheck()) return false;
@@ -102,19 +84,19 @@ jobject JNICALL Java_com_tarnwick_nxo_KestrelClassLoader_findResources(JNIEnv* e
                                                                       jstring name) {
   // A copy into a Vector, so the caller gets an enumeration that no longer
   // depends on the base class's (possibly lazy) one.
-  const LocalRef vector_class(env, env->FindClass("java/util/Vector"));
+  const LocalRef<jclass> vector_class = nxo::jni::FindClass(env, "java/util/Vector");
   if (!vector_class) return DescribeAndClear(env);
-  const jmethodID init = env->GetMethodID(vector_class.as_class(), "<init>", "()V");
-  const jmethodID add = init ? env->GetMethodID(vector_class.as_class(), "add", "(Ljava/lang/Object;)Z")
+  const jmethodID init = env->GetMethodID(vector_class.get(), "<init>", "()V");
+  const jmethodID add = init ? env->GetMethodID(vector_class.get(), "add", "(Ljava/lang/Object;)Z")
                              : nullptr;
   const jmethodID elements =
-      add ? env->GetMethodID(vector_class.as_class(), "elements", "()Ljava/util/Enumeration;")
+      add ? env->GetMethodID(vector_class.get(), "elements", "()Ljava/util/Enumeration;")
           : nullptr;
   if (elements == nullptr) return DescribeAndClear(env);
-  const LocalRef vector(env, env->NewObject(vector_class.as_class(), init));
+  const LocalRef<> vector(env, env->NewObject(vector_class.get(), init));
   if (!vector) return DescribeAndClear(env);
 
-  const LocalRef found(env, CallBaseMethod(env, self, "findResources", kFindResourcesDescriptor, name));
+  const LocalRef<> found(env, CallBaseMethod(env, self, "findResources", kFindResourcesDescriptor, name));
   if (env->ExceptionCheck()) return nullptr;  // the base class's failure is the caller's
   if (found && !CopyElements(env, found.get(), vector.get(), add)) return nullptr;
 
@@ -126,12 +108,12 @@ jobject JNICALL Java_com_tarnwick_nxo_KestrelClassLoader_findResources(JNIEnv* e
 jobjectArray JNICALL Java_com_tarnwick_nxo_KestrelClassLoader_getEmbeddedJars(JNIEnv* env, jobject) {
   const std::vector<std::string> jars =
       nxo::natives::UseJarProtocolOff() ? std::vector<std::string>() : EmbeddedJarNames();
-  const LocalRef string_class(env, env->FindClass("java/lang/String"));
+  const LocalRef<jclass> string_class = nxo::jni::FindClass(env, "java/lang/String");
   if (!string_class) return nullptr;
   jobjectArray array =
-      env->NewObjectArray(static_cast<jsize>(jars.size()), string_class.as_class(), nullptr);
+      env->NewObjectArray(static_cast<jsize>(jars.size()), string_class.get(), nullptr);
   for (std::size_t i = 0; array != nullptr && i < jars.size(); ++i) {
-    const LocalRef jar(env, env->NewStringUTF(jars[i].c_str()));
+    const LocalRef<jstring> jar(env, env->NewStringUTF(jars[i].c_str()));
     env->SetObjectArrayElement(array, static_cast<jsize>(i), jar.get());
   }
   return array;

@@ -1,21 +1,12 @@
 // The native behind the "nxo:" URL scheme of com.tarnwick.nxo.Handler.
 #include <string>
 
+#include "jni/jni_helpers.h"
 #include "natives/natives.h"
 #include "natives/remembered_keys.h"
 #include "natives/resource_url.h"
 
 namespace {
-
-// The string's UTF-16 units; a null string reads as empty.
-std::u16string JavaStringUnits(JNIEnv* env, jstring text) {
-  if (text == nullptr) return {};
-  const jsize length = env->GetStringLength(text);
-  std::u16string units(static_cast<std::size_t>(length), u'\0');
-  static_assert(sizeof(jchar) == sizeof(char16_t));
-  env->GetStringRegion(text, 0, length, reinterpret_cast<jchar*>(units.data()));
-  return units;
-}
 
 jbyteArray NewJavaBytes(JNIEnv* env, const std::string& bytes) {
   const auto length = static_cast<jsize>(bytes.size());
@@ -33,7 +24,7 @@ extern "C" jbyteArray JNICALL Java_com_tarnwick_nxo_Handler_loadResourceData(JNI
   const nxo::natives::ResourceSwitches switches{nxo::natives::CompatibleOn,
                                                 nxo::natives::FakeClassBytesOff};
   const std::optional<std::string> data =
-      nxo::natives::ResourceData(JavaStringUnits(env, url), switches);
+      nxo::natives::ResourceData(nxo::jni::StringUnits(env, url), switches);
   if (!data) return nullptr;
   return NewJavaBytes(env, *data);
 }

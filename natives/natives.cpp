@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "jni/jni_helpers.h"
+
 namespace nxo::natives {
 namespace {
 
@@ -49,50 +51,30 @@ const NativeEntry kNatives[] = {
 #undef NXO_NATIVE
 };
 
-void SetSystemProperty(JNIEnv* env, const char* name, const char* value) {
-  jclass system = env->FindClass("java/lang/System");
-  if (system != nullptr) {
-    const jmethodID set_property = env->GetStaticMethodID(
-        system, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
-    jstring java_name = env->NewStringUTF(name);
-    jstring java_value = env->NewStringUTF(value);
-    if (set_property != nullptr && java_name != nullptr && java_value != nullptr) {
-      jobject previous = env->CallStaticObjectMethod(system, set_property, java_name, java_value);
-      if (previous != nullptr) env->DeleteLocalRef(previous);
-    }
-    if (java_value != nullptr) env->DeleteLocalRef(java_value);
-    if (java_name != nullptr) env->DeleteLocalRef(java_name);
-    env->DeleteLocalRef(system);
-  }
-  env->ExceptionClear();
-}
-
 }  // namespace
 
 int RegisterLauncherNatives(JNIEnv* env) {
   // Finding a class initialises it, and its static initialiser decides by
   // this property whether to load the executable as a library.
-  SetSystemProperty(env, kNativesRegisteredProperty, "true");
+  jni::SetSystemProperty(env, kNativesRegisteredProperty, "true");
   int registered = 0;
   const char* current_name = nullptr;
-  jclass current_class = nullptr;
+  jni::LocalRef<jclass> current_class;
   for (const NativeEntry& entry : kNatives) {
     if (current_name == nullptr || std::strcmp(current_name, entry.class_name) != 0) {
-      if (current_class != nullptr) env->DeleteLocalRef(current_class);
       current_name = entry.class_name;
-      current_class = env->FindClass(entry.class_name);
-      if (current_class == nullptr) env->ExceptionClear();
+      current_class = jni::FindClass(env, entry.class_name);
+      if (!current_class) jni::CheckException(env, false);
     }
-    if (current_class == nullptr) continue;
+    if (!current_class) continue;
     // One method at a time: a class version that does not declare one of
     // them native must not keep the others from being bound.
-    if (env->RegisterNatives(current_class, &entry.method, 1) == JNI_OK) {
+    if (env->RegisterNatives(current_class.get(), &entry.method, 1) == JNI_OK) {
       ++registered;
     } else {
-      env->ExceptionClear();
+      jni::CheckException(env, false);
     }
   }
-  if (current_class != nullptr) env->DeleteLocalRef(current_class);
   return registered;
 }
 

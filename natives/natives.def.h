@@ -16,6 +16,9 @@
 // which a CMake script reads line by line: keep one entry per line, in
 // exactly this form, and names free of "_".
 //
+// The KestrelClassLoader natives answer "no match" by contract: the payload's
+// classes and resources are found by the archive loader it extends.
+//
 // No include guard: included several times with different NXO_NATIVE macros.
 
 NXO_NATIVE(Handler, loadResourceData, "(Ljava/lang/String;)[B", 12, jbyteArray, (JNIEnv*, jobject, jstring))

@@ -1,19 +1,37 @@
-// The configuration switches of the class-loading natives. Each is read at
-// the first call that needs it and remembered for the life of the process, so
-// a configuration published later (or changed) has no effect on it.
+// The configuration the natives read, and the switches they remember. The
+// JVM calls the natives with no context of their own, so start-up publishes
+// one NativeContext for them (PublishNativeContext); each switch is read at
+// the first call that needs it and remembered in that context, so a
+// configuration changed later has no effect on it.
 #pragma once
+
+#include <atomic>
+
+#include "config/launch_config.h"
 
 namespace nxo::natives {
 
-// "compatible" (embedded configuration only) equals "true", case ignored.
-bool CompatibleOn();
-// "fakeclassbytes" equals "false", case ignored.
-bool FakeClassBytesOff();
-// "usejarprotocol" equals "false", case ignored.
-bool UseJarProtocolOff();
+struct RememberedKeys {
+  // Each unread, off or on.
+  std::atomic<int> compatible{0};
+  std::atomic<int> fake_class_bytes{0};
+  std::atomic<int> use_jar_protocol{0};
+};
 
-// Forgets the remembered values so the next call reads the configuration
-// again; tests only.
-void ForgetRememberedKeysForTesting();
+struct NativeContext {
+  const config::LaunchConfig* config = nullptr;  // none: every key is absent
+  RememberedKeys keys;
+};
+
+// Makes |context| the one the natives read (null: none). It must outlive
+// every call of a native.
+void PublishNativeContext(NativeContext* context);
+
+// The flag "compatible" (embedded configuration only) is set.
+bool CompatibleOn();
+// The flag "fakeclassbytes" is cleared.
+bool FakeClassBytesOff();
+// The flag "usejarprotocol" is cleared.
+bool UseJarProtocolOff();
 
 }  // namespace nxo::natives

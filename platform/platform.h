@@ -34,6 +34,9 @@ class MappedFile {
   std::uint64_t Size() const { return size_; }
 
  private:
+  // Unmaps what Open mapped; each platform file defines it.
+  static void ReleaseMapping(void* mapping, std::uint64_t size);
+
   const unsigned char* data_ = nullptr;
   std::uint64_t size_ = 0;
   void* mapping_ = nullptr;  // platform-specific bookkeeping
@@ -82,10 +85,6 @@ struct DirectoryEntry {
 bool ListDirectory(const std::string& pattern,
                    const std::function<bool(const DirectoryEntry&)>& visit);
 
-// Matching of one file-name component against a "*"/"?" pattern, as the
-// platform's file system does it (case-insensitive on Windows).
-bool MatchFileName(const std::string& pattern, const std::string& name);
-
 // ---- Environment ----------------------------------------------------------
 
 std::optional<std::string> GetEnvironment(const std::string& name);
@@ -99,20 +98,13 @@ bool PutEnvironment(const std::string& assignment);
 
 enum class RegistryRoot { kClassesRoot, kCurrentUser, kLocalMachine, kUsers, kCurrentConfig };
 
-// Registry value types, with the numbers Windows gives them.
-inline constexpr std::uint32_t kRegSz = 1;
-inline constexpr std::uint32_t kRegExpandSz = 2;
-inline constexpr std::uint32_t kRegBinary = 3;
-inline constexpr std::uint32_t kRegDword = 4;
-inline constexpr std::uint32_t kRegDwordBigEndian = 5;
+// The kinds of registry value the launcher reads; every other kind is kOther.
+enum class RegistryType { kString, kExpandString, kBinary, kDword, kDwordBigEndian, kOther };
 
 struct RegistryValue {
-  std::uint32_t type = 0;
+  RegistryType type = RegistryType::kOther;
   std::vector<unsigned char> data;
 };
-
-// Whether the platform has a registry at all.
-bool HasRegistry();
 
 // Reads one value ("" names the key's default value) with read access. False
 // when the key cannot be opened or the value cannot be read, and always on
@@ -126,10 +118,10 @@ bool ReadRegistryValue(RegistryRoot root, const std::string& subkey, const std::
 std::string CurrentDirectory();
 bool ChangeCurrentDirectory(const std::string& path);
 
-// Makes |path| a full path (GetFullPathNameA on Windows). Returns the length
-// the system reports: the length written when it fits below |capacity|, the
-// size needed otherwise, 0 on failure.
-std::uint32_t FullPathName(const std::string& path, std::uint32_t capacity, std::string& full);
+// |path| made full against the current directory, with "." and ".." steps
+// resolved as text (the path need not exist); nothing when the system cannot
+// make it full.
+std::optional<std::string> FullPath(const std::string& path);
 
 // The platform's separator between class-path entries.
 char PathListSeparator();
@@ -146,28 +138,9 @@ void FreeSharedLibrary(LibraryHandle library);
 // replaced by |insert|; empty when the system has none.
 std::string LastErrorText(const std::string& insert);
 
-// Adds SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX to the error mode;
-// nothing where there are no such dialogs.
+// Keeps the system from asking the user about a missing disk or an
+// unopenable file while libraries load; nothing where it never asks.
 void SuppressErrorDialogs();
-
-// ---- Java runtime layout --------------------------------------------------
-
-// File name of the runtime's JVM library: "jvm.dll" or "libjvm.so".
-std::string JvmLibraryName();
-
-// Directories below a runtime home, each ending with a separator, where the
-// JVM library or its flavour directories may sit, in the order they are
-// tried. The first is "" (the home itself).
-std::vector<std::string> RuntimeHomeSuffixes();
-
-// Runtime homes the system keeps in a fixed place outside any registry, in
-// the order they are tried; none on Windows, whose runtimes are registered.
-std::vector<std::string> SystemRuntimeHomes();
-
-// Whether a JVM library that failed to load may load once the directory above
-// it is on PATH (Windows finds a DLL's dependencies through PATH; an ELF
-// library finds its own through its run path, so retrying cannot help).
-bool RetryLibraryLoadWithPath();
 
 // ---- Command line ---------------------------------------------------------
 
@@ -178,16 +151,15 @@ std::string ProcessCommandLine();
 
 // ---- Resources, messages, threads and processes ------------------------
 
-// The string with |id| from the executable's string table (resource type 6,
-// English), as wide text. False when the platform has no such resources or
-// the block is missing.
+// The string with |id| from the executable's own English string table, as
+// wide text. False when the platform has no such resources or the string is
+// missing.
 bool LoadStringResource(unsigned id, std::u16string& text);
 
-// Shows a message box (MessageBoxA with |flags|, owned by |owner| or by no
-// window). Where there are no message boxes the text goes to standard error
-// as "caption: text".
-void ShowMessageBox(const std::string& text, const std::string& caption, void* owner,
-                    unsigned flags);
+// Shows a warning box in front of every window, owned by |owner| or by no
+// window, and returns when it has been dismissed. Where there are no message
+// boxes the text goes to standard error as "caption: text".
+void ShowWarningBox(const std::string& text, const std::string& caption, void* owner);
 
 // Runs |procedure| on a new thread whose stack is the size the first thread
 // gets, waits for it without a limit and returns its result. When no thread
@@ -197,19 +169,9 @@ unsigned RunOnNewThread(ThreadProcedure procedure, void* argument);
 
 // ---- Launch support -------------------------------------------------------
 
-// File name of the runtime's splash library beside its JVM library's parent.
-std::string SplashLibraryName();
-
-// Whether the launcher binds its natives with RegisterNatives: where the
-// running executable cannot be loaded as a library (Linux), System.load of
-// it fails, so the support classes are told to skip it.
-bool BindNativesByRegistration();
-
-// 0 when the process counts as elevated, 1 when it does not, E_FAIL
-// (0x80004005) when the test cannot be made. |flag|, when given, receives 1
-// for elevated and 0 otherwise on success.
-int IsProcessElevated(int* flag);
-inline constexpr int kElevationUnknown = static_cast<int>(0x80004005u);
+// Whether the process runs with raised rights (an elevated token on Windows,
+// the superuser elsewhere); nothing when the test cannot be made.
+std::optional<bool> ProcessIsElevated();
 
 // Initialises the common-controls library where there is one.
 void InitCommonControls();

@@ -4,15 +4,12 @@
 
 #include "config/keys.h"
 #include "platform/platform.h"
+#include "runtime/java_layout.h"
 #include "support/path.h"
 
 namespace nxo::runtime {
 
 namespace {
-
-// "-" until the first search; then the path found, or "" for none.
-constexpr const char* kNotSearched = "-";
-std::string remembered_outcome = kNotSearched;
 
 // Registry string values are read into a buffer of this size; longer ones
 // count as missing.
@@ -46,7 +43,7 @@ bool ReadRegistryString(const std::string& key, const std::string& name, std::st
 // The first readable library in |directory| or in one of its immediate
 // subdirectories (flavours such as "client" or "server").
 std::string ProbeDirectory(const config::LaunchConfig& config, const std::string& directory) {
-  const std::string library = platform::JvmLibraryName();
+  const std::string library = JvmLibraryName();
   std::string direct = directory + library;
   if (Readable(direct)) return direct;
   if (HasFlavour(config)) {
@@ -83,7 +80,7 @@ std::string SearchInstalledRuntimes(const config::LaunchConfig& config) {
     if (!found.empty()) return found;
   }
   // Systems without a registry keep their installed runtimes in one place.
-  for (const std::string& home : platform::SystemRuntimeHomes()) {
+  for (const std::string& home : SystemRuntimeHomes()) {
     std::string found = ProbeRuntimeHome(config, home);
     if (!found.empty()) return found;
   }
@@ -110,22 +107,22 @@ std::string SourceOrder(const config::LaunchConfig& config) {
 
 }  // namespace
 
-std::string LocateJvmLibrary(const config::LaunchConfig& config) {
-  if (remembered_outcome != kNotSearched) return remembered_outcome;
-  remembered_outcome.clear();
+std::string SearchJvmLibrary(const config::LaunchConfig& config) {
   for (char letter : SourceOrder(config)) {
     std::string found = SearchSource(config, letter);
-    if (!found.empty()) {
-      remembered_outcome = found;
-      break;
-    }
+    if (!found.empty()) return found;
   }
-  return remembered_outcome;
+  return std::string();
+}
+
+const std::string& JvmLibrarySearch::Locate(const config::LaunchConfig& config) {
+  if (!outcome_) outcome_ = SearchJvmLibrary(config);
+  return *outcome_;
 }
 
 std::string ProbeRuntimeHome(const config::LaunchConfig& config, const std::string& home) {
   const std::string base = WithTrailingSeparator(home);
-  for (const std::string& suffix : platform::RuntimeHomeSuffixes()) {
+  for (const std::string& suffix : RuntimeHomeSuffixes()) {
     std::string found = ProbeDirectory(config, base + suffix);
     if (!found.empty()) return found;
   }
@@ -160,7 +157,5 @@ std::string ReadEnvironmentRuntime(const config::LaunchConfig& config) {
   }
   return std::string();
 }
-
-void ResetJreSearchForTesting() { remembered_outcome = kNotSearched; }
 
 }  // namespace nxo::runtime

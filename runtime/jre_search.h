@@ -3,10 +3,11 @@
 // A configurable order of sources (the configuration's explicit path, a
 // runtime beside the application, the installed runtimes, the environment)
 // names runtime homes; below each home a fixed list of candidate
-// directories is probed. The first readable library wins. The search runs
-// once per process and its outcome is remembered.
+// directories is probed. The first readable library wins. A launcher searches
+// once and keeps the outcome (JvmLibrarySearch) for the rest of the process.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "config/launch_config.h"
@@ -25,9 +26,20 @@ inline constexpr const char* kIbmKey = "SOFTWARE\\IBM\\Java2 Runtime Environment
 
 inline constexpr const char* kDefaultJreOrder = "cbsie";
 
-// The remembered outcome, searching first if there is none yet. Empty means
-// no runtime was found (and stays so for the rest of the process).
-std::string LocateJvmLibrary(const config::LaunchConfig& config);
+// One search through the configured sources: the JVM library found, or ""
+// when there is none.
+std::string SearchJvmLibrary(const config::LaunchConfig& config);
+
+// The search's outcome, remembered: the first Locate searches, and every
+// later one returns that outcome (also "none found") whatever configuration
+// it is given, so every step of start-up sees the same runtime.
+class JvmLibrarySearch {
+ public:
+  const std::string& Locate(const config::LaunchConfig& config);
+
+ private:
+  std::optional<std::string> outcome_;
+};
 
 // The first readable JVM library below |home|, or "".
 std::string ProbeRuntimeHome(const config::LaunchConfig& config, const std::string& home);
@@ -37,9 +49,5 @@ std::string ReadRegistryRuntime(const config::LaunchConfig& config, const std::s
 
 // The JVM library below JRE_HOME, else below JAVA_HOME, or "".
 std::string ReadEnvironmentRuntime(const config::LaunchConfig& config);
-
-// Forgets the remembered outcome. Only tests call this: in a launcher the
-// outcome is fixed for the life of the process.
-void ResetJreSearchForTesting();
 
 }  // namespace nxo::runtime

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "runtime/java_layout.h"
 #include "support/path.h"
 
 namespace nxo::runtime {
@@ -31,11 +32,11 @@ CreateJavaVmFunction FindCreationEntry(platform::LibraryHandle library) {
 
 }  // namespace
 
-int LoadJvmLibrary(JvmHost& host, const std::string& library_path) {
+JvmStatus LoadJvmLibrary(JvmHost& host, const std::string& library_path) {
   platform::SuppressErrorDialogs();
   host.library = platform::LoadSharedLibrary(library_path);
   if (host.library != nullptr) return kJvmOk;
-  if (platform::RetryLibraryLoadWithPath()) {
+  if (RetryLibraryLoadWithPath()) {
     AppendToPath(ParentOfLibraryDirectory(library_path));
     host.library = platform::LoadSharedLibrary(library_path);
     if (host.library != nullptr) return kJvmOk;
@@ -44,9 +45,9 @@ int LoadJvmLibrary(JvmHost& host, const std::string& library_path) {
   return kJvmLibraryInvalid;
 }
 
-int CreateJavaVm(JvmHost& host, const std::string& library_path) {
+JvmStatus CreateJavaVm(JvmHost& host, const std::string& library_path) {
   if (host.library == nullptr) {
-    int code = LoadJvmLibrary(host, library_path);
+    JvmStatus code = LoadJvmLibrary(host, library_path);
     if (host.library == nullptr) return code;
   }
   CreateJavaVmFunction create = FindCreationEntry(host.library);

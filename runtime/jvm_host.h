@@ -12,10 +12,14 @@
 
 namespace nxo::runtime {
 
-// Result codes; each equals the number of the message the launch shows.
-inline constexpr int kJvmOk = 0;
-inline constexpr int kJvmLibraryInvalid = 2;   // not loadable, or no creation entry
-inline constexpr int kJvmCreationFailed = 4;   // the creation entry returned an error
+// What loading and creating came to. The launcher decides what the user is
+// told; the runtime only says what happened.
+enum class JvmStatus {
+  kJvmOk,
+  kJvmLibraryInvalid,  // not loadable, or no creation entry
+  kJvmCreationFailed,  // the creation entry returned an error
+};
+using enum JvmStatus;
 
 // The creation entry's name, and the older name some runtimes export instead.
 inline constexpr const char* kCreateJavaVmEntry = "JNI_CreateJavaVM";
@@ -30,17 +34,17 @@ struct JvmHost {
   JNIEnv* env = nullptr;  // belongs to the thread that created the JVM
 };
 
-// Loads the library at |library_path| into |host|: 0, or 2 after reporting the
-// system's reason on standard error. Where a DLL's dependencies are found
+// Loads the library at |library_path| into |host|: kJvmOk, or
+// kJvmLibraryInvalid after reporting the system's reason on standard error. Where a DLL's dependencies are found
 // through PATH, a failed load is retried once with the library's parent
 // directory added to PATH (a lasting, process-wide change).
-int LoadJvmLibrary(JvmHost& host, const std::string& library_path);
+JvmStatus LoadJvmLibrary(JvmHost& host, const std::string& library_path);
 
 // Loads the library unless |host| holds one, and creates the JVM with the
-// host's options (JNI 1.2, unrecognised options ignored): 0, 2 or 4. Once the
+// host's options (JNI 1.2, unrecognised options ignored). Once the
 // creation entry has been called, the options are consumed whatever it
 // answered.
-int CreateJavaVm(JvmHost& host, const std::string& library_path);
+JvmStatus CreateJavaVm(JvmHost& host, const std::string& library_path);
 
 // Detaches the current thread and destroys the JVM (which waits for the
 // application's non-daemon threads), then unloads the library. Does nothing

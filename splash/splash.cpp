@@ -1,18 +1,11 @@
 #include "splash/splash.h"
 
+#include "jni/jni_helpers.h"
 #include "platform/platform.h"
-#include "runtime/jre_search.h"
+#include "runtime/java_layout.h"
 #include "support/path.h"
 
 namespace nxo::splash {
-
-namespace {
-
-void ClearPending(JNIEnv* env) {
-  if (env->ExceptionCheck()) env->ExceptionClear();
-}
-
-}  // namespace
 
 void* SplashWindowHandle() { return nullptr; }
 
@@ -23,40 +16,36 @@ void ApplyLaunchClosePolicy(int) {}
 void ApplyMainReturnedClosePolicy(int) {}
 
 void InstallSplashCloseOnWindow(JNIEnv* env) {
-  jclass toolkit_class = env->FindClass("java/awt/Toolkit");
-  if (toolkit_class == nullptr) return ClearPending(env);
-  jmethodID get_default =
-      env->GetStaticMethodID(toolkit_class, "getDefaultToolkit", "()Ljava/awt/Toolkit;");
-  jobject toolkit = get_default ? env->CallStaticObjectMethod(toolkit_class, get_default) : nullptr;
-  jclass listener_class = toolkit ? env->FindClass("com/tarnwick/nxo/SplashCloseOnWindow") : nullptr;
-  jmethodID add_listener =
-      listener_class ? env->GetMethodID(toolkit_class, "addAWTEventListener",
+  using jni::LocalRef;
+  const LocalRef<jclass> toolkit_class = jni::FindClass(env, "java/awt/Toolkit");
+  const jmethodID get_default =
+      toolkit_class ? env->GetStaticMethodID(toolkit_class.get(), "getDefaultToolkit",
+                                             "()Ljava/awt/Toolkit;")
+                    : nullptr;
+  const LocalRef<> toolkit(
+      env, get_default ? env->CallStaticObjectMethod(toolkit_class.get(), get_default) : nullptr);
+  const LocalRef<jclass> listener_class =
+      toolkit ? jni::FindClass(env, "com/tarnwick/nxo/SplashCloseOnWindow") : LocalRef<jclass>();
+  const jmethodID add_listener =
+      listener_class ? env->GetMethodID(toolkit_class.get(), "addAWTEventListener",
                                         "(Ljava/awt/event/AWTEventListener;J)V")
                      : nullptr;
-  jmethodID constructor = add_listener ? env->GetMethodID(listener_class, "<init>", "()V") : nullptr;
-  jobject listener = constructor ? env->NewObject(listener_class, constructor) : nullptr;
-  if (listener != nullptr) {
+  const jmethodID constructor =
+      add_listener ? env->GetMethodID(listener_class.get(), "<init>", "()V") : nullptr;
+  const LocalRef<> listener(
+      env, constructor ? env->NewObject(listener_class.get(), constructor) : nullptr);
+  if (listener) {
     const jlong kWindowEventMask = 64;
-    env->CallVoidMethod(toolkit, add_listener, listener, kWindowEventMask);
+    env->CallVoidMethod(toolkit.get(), add_listener, listener.get(), kWindowEventMask);
   }
-  ClearPending(env);
-  if (listener) env->DeleteLocalRef(listener);
-  if (listener_class) env->DeleteLocalRef(listener_class);
-  if (toolkit) env->DeleteLocalRef(toolkit);
-  env->DeleteLocalRef(toolkit_class);
+  jni::CheckException(env, false);
 }
 
-std::string FindRuntimeSplashLibrary(const config::LaunchConfig& config) {
-  std::string library = runtime::LocateJvmLibrary(config);
+std::string FindRuntimeSplashLibrary(const std::string& jvm_library) {
+  const std::string& library = jvm_library;
   if (library.empty()) return std::string();
-  std::string splash = DirectoryPart(library) + "../" + platform::SplashLibraryName();
+  std::string splash = DirectoryPart(library) + "../" + runtime::SplashLibraryName();
   return platform::Access(splash, platform::AccessMode::kRead) ? splash : std::string();
-}
-
-void ShowStartupSplash(const config::LaunchConfig& config) {
-  // The search for the runtime happens here, before the working directory is
-  // forced, whether or not a splash is shown.
-  FindRuntimeSplashLibrary(config);
 }
 
 }  // namespace nxo::splash

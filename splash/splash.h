@@ -1,16 +1,13 @@
 // The splash screen, as the rest of the launcher sees it.
 //
 // The native splash window is not there yet: there is never a window, so
-// message boxes have no owner and close requests do nothing. The runtime's
-// splash library is found, so that the runtime search runs at the point of
-// start-up where it always runs.
+// message boxes have no owner and close requests do nothing.
 #pragma once
 
 #include <jni.h>
 
 #include <string>
 
-#include "config/launch_config.h"
 
 namespace nxo::splash {
 
@@ -32,12 +29,8 @@ void ApplyMainReturnedClosePolicy(int milliseconds);
 // listener. Failures are silent.
 void InstallSplashCloseOnWindow(JNIEnv* env);
 
-// The runtime's splash library beside the JVM library the search chose, or ""
-// when there is no runtime or no readable library.
-std::string FindRuntimeSplashLibrary(const config::LaunchConfig& config);
-
-// Shows the start-up splash: the runtime's splash library when there is one,
-// else the executable's own bitmap. Nothing is shown yet.
-void ShowStartupSplash(const config::LaunchConfig& config);
+// The runtime's splash library beside |jvm_library| (the one the search
+// chose), or "" when there is no runtime or no readable library.
+std::string FindRuntimeSplashLibrary(const std::string& jvm_library);
 
 }  // namespace nxo::splash

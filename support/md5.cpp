@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "support/bytes.h"
+
 namespace nxo {
 
 namespace {
@@ -45,9 +47,7 @@ Md5::Md5() : state_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476}, buffer_{} {
 void Md5::Transform(const unsigned char block[64]) {
   std::uint32_t m[16];
   for (int i = 0; i < 16; ++i) {
-    m[i] = static_cast<std::uint32_t>(block[4 * i]) | static_cast<std::uint32_t>(block[4 * i + 1]) << 8 |
-           static_cast<std::uint32_t>(block[4 * i + 2]) << 16 |
-           static_cast<std::uint32_t>(block[4 * i + 3]) << 24;
+    m[i] = ReadLe32(block + 4 * i);
   }
   std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
   const std::uint32_t* k = kSine;

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/system_text.h"
 
 namespace nxo::platform {
 
@@ -36,28 +37,6 @@ int OpenRegularFile(const std::string& path, std::uint64_t& size) {
 
 }  // namespace
 
-MappedFile::~MappedFile() { Close(); }
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(other.data_), size_(other.size_), mapping_(other.mapping_) {
-  other.data_ = nullptr;
-  other.size_ = 0;
-  other.mapping_ = nullptr;
-}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    data_ = other.data_;
-    size_ = other.size_;
-    mapping_ = other.mapping_;
-    other.data_ = nullptr;
-    other.size_ = 0;
-    other.mapping_ = nullptr;
-  }
-  return *this;
-}
-
 bool MappedFile::Open(const std::string& path) {
   Close();
   std::uint64_t size = 0;
@@ -76,11 +55,8 @@ bool MappedFile::Open(const std::string& path) {
   return true;
 }
 
-void MappedFile::Close() {
-  if (mapping_ != nullptr) ::munmap(mapping_, static_cast<size_t>(size_));
-  data_ = nullptr;
-  size_ = 0;
-  mapping_ = nullptr;
+void MappedFile::ReleaseMapping(void* mapping, std::uint64_t size) {
+  ::munmap(mapping, static_cast<size_t>(size));
 }
 
 RandomAccessFile::~RandomAccessFile() {
@@ -144,9 +120,13 @@ std::string ModuleFileName() {
   return std::string(buffer, static_cast<size_t>(length));
 }
 
+namespace {
+
 bool MatchFileName(const std::string& pattern, const std::string& name) {
   return ::fnmatch(pattern.c_str(), name.c_str(), FNM_PERIOD) == 0;
 }
+
+}  // namespace
 
 bool ListDirectory(const std::string& pattern,
                    const std::function<bool(const DirectoryEntry&)>& visit) {
@@ -191,8 +171,6 @@ bool PutEnvironment(const std::string& assignment) {
 
 // ---- Registry -----------------------------------------------------------
 
-bool HasRegistry() { return false; }
-
 bool ReadRegistryValue(RegistryRoot, const std::string&, const std::string&, RegistryValue&) {
   return false;  // no registry here
 }
@@ -232,13 +210,9 @@ std::string NormalizeAbsolute(const std::string& path) {
 
 }  // namespace
 
-std::uint32_t FullPathName(const std::string& path, std::uint32_t capacity, std::string& full) {
-  if (path.empty()) return 0;
-  std::string absolute = path[0] == '/' ? path : CurrentDirectory() + "/" + path;
-  std::string normal = NormalizeAbsolute(absolute);
-  if (normal.size() >= capacity) return static_cast<std::uint32_t>(normal.size() + 1);
-  full = normal;
-  return static_cast<std::uint32_t>(normal.size());
+std::optional<std::string> FullPath(const std::string& path) {
+  if (path.empty()) return std::nullopt;
+  return NormalizeAbsolute(path[0] == '/' ? path : CurrentDirectory() + "/" + path);
 }
 
 char PathListSeparator() { return ':'; }
@@ -264,46 +238,9 @@ void FreeSharedLibrary(LibraryHandle library) {
   if (library != nullptr) ::dlclose(library);
 }
 
-std::string LastErrorText(const std::string& insert) {
-  std::string text = last_library_error;
-  for (std::string::size_type at = text.find("%1"); at != std::string::npos;
-       at = text.find("%1", at + insert.size()))
-    text.replace(at, 2, insert);
-  return text;
-}
+std::string LastSystemErrorText() { return last_library_error; }
 
 void SuppressErrorDialogs() {}
-
-// ---- Java runtime layout --------------------------------------------------
-
-std::string JvmLibraryName() { return "libjvm.so"; }
-
-std::vector<std::string> RuntimeHomeSuffixes() {
-  // Java 9 and later keep lib/<flavour>/libjvm.so; Java 8 keeps it below
-  // jre/lib/amd64, and a JDK home reaches its jre one level up.
-  return {"", "lib/", "jre/lib/amd64/", "../jre/lib/amd64/"};
-}
-
-std::vector<std::string> SystemRuntimeHomes() {
-  // The distribution's chosen runtime first, then every installed one in name
-  // order, so the choice does not depend on the file system's listing order.
-  const std::string root = "/usr/lib/jvm/";
-  std::vector<std::string> names;
-  if (DIR* dir = ::opendir(root.c_str())) {
-    while (struct dirent* entry = ::readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name.empty() || name[0] == '.' || name == "default-java") continue;
-      names.push_back(name);
-    }
-    ::closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
-  std::vector<std::string> homes{root + "default-java"};
-  for (const std::string& name : names) homes.push_back(root + name);
-  return homes;
-}
-
-bool RetryLibraryLoadWithPath() { return false; }
 
 // ---- Command line ---------------------------------------------------------
 
@@ -369,7 +306,7 @@ namespace nxo::platform {
 
 bool LoadStringResource(unsigned, std::u16string&) { return false; }
 
-void ShowMessageBox(const std::string& text, const std::string& caption, void*, unsigned) {
+void ShowWarningBox(const std::string& text, const std::string& caption, void*) {
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
   std::fflush(stderr);
 }
@@ -420,15 +357,9 @@ unsigned RunOnNewThread(ThreadProcedure procedure, void* argument) {
 
 namespace nxo::platform {
 
-std::string SplashLibraryName() { return "libsplashscreen.so"; }
-
-bool BindNativesByRegistration() { return true; }
-
-int IsProcessElevated(int* flag) {
+std::optional<bool> ProcessIsElevated() {
   // The superuser is what an elevated process is elsewhere.
-  const bool elevated = ::geteuid() == 0;
-  if (flag != nullptr) *flag = elevated ? 1 : 0;
-  return elevated ? 0 : 1;
+  return ::geteuid() == 0;
 }
 
 void InitCommonControls() {}

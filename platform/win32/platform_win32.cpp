@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/system_text.h"
 
 namespace nxo::platform {
 
@@ -34,28 +35,6 @@ HANDLE OpenWithSize(const std::string& path, std::uint64_t& size) {
 
 }  // namespace
 
-MappedFile::~MappedFile() { Close(); }
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(other.data_), size_(other.size_), mapping_(other.mapping_) {
-  other.data_ = nullptr;
-  other.size_ = 0;
-  other.mapping_ = nullptr;
-}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-  if (this != &other) {
-    Close();
-    data_ = other.data_;
-    size_ = other.size_;
-    mapping_ = other.mapping_;
-    other.data_ = nullptr;
-    other.size_ = 0;
-    other.mapping_ = nullptr;
-  }
-  return *this;
-}
-
 bool MappedFile::Open(const std::string& path) {
   Close();
   std::uint64_t size = 0;
@@ -77,12 +56,7 @@ bool MappedFile::Open(const std::string& path) {
   return true;
 }
 
-void MappedFile::Close() {
-  if (mapping_ != nullptr) ::UnmapViewOfFile(mapping_);
-  data_ = nullptr;
-  size_ = 0;
-  mapping_ = nullptr;
-}
+void MappedFile::ReleaseMapping(void* mapping, std::uint64_t) { ::UnmapViewOfFile(mapping); }
 
 RandomAccessFile::~RandomAccessFile() {
   if (handle_ != nullptr) ::CloseHandle(handle_);
@@ -142,30 +116,6 @@ std::string ModuleFileName() {
   return std::string(buffer, length);
 }
 
-bool MatchFileName(const std::string& pattern, const std::string& name) {
-  // Case-insensitive "*" and "?" matching, backtracking on the last "*".
-  auto same = [](char a, char b) {
-    return ::toupper(static_cast<unsigned char>(a)) == ::toupper(static_cast<unsigned char>(b));
-  };
-  std::size_t p = 0, n = 0, star = std::string::npos, resume = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && same(pattern[p], name[n])))) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      resume = n;
-    } else if (star != std::string::npos) {
-      p = star + 1;
-      n = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
-
 bool ListDirectory(const std::string& pattern,
                    const std::function<bool(const DirectoryEntry&)>& visit) {
   struct _finddata_t data;
@@ -195,6 +145,17 @@ bool PutEnvironment(const std::string& assignment) { return ::_putenv(assignment
 
 namespace {
 
+RegistryType TypeOf(DWORD type) {
+  switch (type) {
+    case REG_SZ: return RegistryType::kString;
+    case REG_EXPAND_SZ: return RegistryType::kExpandString;
+    case REG_BINARY: return RegistryType::kBinary;
+    case REG_DWORD: return RegistryType::kDword;
+    case REG_DWORD_BIG_ENDIAN: return RegistryType::kDwordBigEndian;
+    default: return RegistryType::kOther;
+  }
+}
+
 HKEY RootKey(RegistryRoot root) {
   switch (root) {
     case RegistryRoot::kClassesRoot: return HKEY_CLASSES_ROOT;
@@ -208,8 +169,6 @@ HKEY RootKey(RegistryRoot root) {
 
 }  // namespace
 
-bool HasRegistry() { return true; }
-
 bool ReadRegistryValue(RegistryRoot root, const std::string& subkey, const std::string& value_name,
                        RegistryValue& value) {
   HKEY key;
@@ -219,7 +178,7 @@ bool ReadRegistryValue(RegistryRoot root, const std::string& subkey, const std::
   DWORD type = 0, size = 0;
   bool ok = ::RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
   if (ok) {
-    value.type = type;
+    value.type = TypeOf(type);
     value.data.assign(size, 0);
     ok = ::RegQueryValueExA(key, name, nullptr, &type, value.data.data(), &size) == ERROR_SUCCESS;
     if (ok) value.data.resize(size);
@@ -241,11 +200,16 @@ bool ChangeCurrentDirectory(const std::string& path) {
   return ::SetCurrentDirectoryA(path.c_str()) != 0;
 }
 
-std::uint32_t FullPathName(const std::string& path, std::uint32_t capacity, std::string& full) {
-  std::string buffer(capacity, '\0');
-  DWORD length = ::GetFullPathNameA(path.c_str(), capacity, buffer.data(), nullptr);
-  if (length > 0 && length < capacity) full.assign(buffer.data(), length);
-  return length;
+std::optional<std::string> FullPath(const std::string& path) {
+  // Asked once for the size it needs (with the terminating zero), then for
+  // the path; a path that grew in between counts as a failure.
+  const DWORD needed = ::GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return std::nullopt;
+  std::string buffer(needed, '\0');
+  const DWORD length = ::GetFullPathNameA(path.c_str(), needed, buffer.data(), nullptr);
+  if (length == 0 || length >= needed) return std::nullopt;
+  buffer.resize(length);
+  return buffer;
 }
 
 char PathListSeparator() { return ';'; }
@@ -262,7 +226,7 @@ void FreeSharedLibrary(LibraryHandle library) {
   if (library != nullptr) ::FreeLibrary(static_cast<HMODULE>(library));
 }
 
-std::string LastErrorText(const std::string& insert) {
+std::string LastSystemErrorText() {
   DWORD code = ::GetLastError();
   char* message = nullptr;
   DWORD length = ::FormatMessageA(
@@ -270,9 +234,6 @@ std::string LastErrorText(const std::string& insert) {
       nullptr, code, 0x400, reinterpret_cast<LPSTR>(&message), 0, nullptr);
   std::string text = length > 0 && message != nullptr ? std::string(message, length) : "";
   if (message != nullptr) ::LocalFree(message);
-  for (std::string::size_type at = text.find("%1"); at != std::string::npos;
-       at = text.find("%1", at + insert.size()))
-    text.replace(at, 2, insert);
   return text;
 }
 
@@ -280,20 +241,6 @@ void SuppressErrorDialogs() {
   UINT mode = ::SetErrorMode(0);
   ::SetErrorMode(mode | SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 }
-
-// ---- Java runtime layout --------------------------------------------------
-
-std::string JvmLibraryName() { return "jvm.dll"; }
-
-std::vector<std::string> RuntimeHomeSuffixes() {
-  // A JRE keeps bin\<flavour>\jvm.dll; a JDK keeps it below jre\bin, and a
-  // JDK's bin directory reaches that jre one level up.
-  return {"", "bin\\", "jre\\bin\\", "..\\jre\\bin\\"};
-}
-
-std::vector<std::string> SystemRuntimeHomes() { return {}; }  // the registry names them
-
-bool RetryLibraryLoadWithPath() { return true; }
 
 // ---- Command line ---------------------------------------------------------
 
@@ -329,9 +276,9 @@ bool LoadStringResource(unsigned id, std::u16string& text) {
   return true;
 }
 
-void ShowMessageBox(const std::string& text, const std::string& caption, void* owner,
-                    unsigned flags) {
-  ::MessageBoxA(static_cast<HWND>(owner), text.c_str(), caption.c_str(), flags);
+void ShowWarningBox(const std::string& text, const std::string& caption, void* owner) {
+  ::MessageBoxA(static_cast<HWND>(owner), text.c_str(), caption.c_str(),
+                MB_TOPMOST | MB_SETFOREGROUND | MB_ICONWARNING);
 }
 
 namespace {
@@ -373,30 +320,20 @@ unsigned RunOnNewThread(ThreadProcedure procedure, void* argument) {
 
 namespace nxo::platform {
 
-std::string SplashLibraryName() { return "splashscreen.dll"; }
-
-bool BindNativesByRegistration() { return false; }
-
-int IsProcessElevated(int* flag) {
+std::optional<bool> ProcessIsElevated() {
   OSVERSIONINFOA version;
   ZeroMemory(&version, sizeof version);
   version.dwOSVersionInfoSize = sizeof version;  // the 148-byte structure
   const bool nt6 = ::GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
                    version.dwMajorVersion >= 6;
-  if (!nt6) {
-    // Before Vista every process had full rights.
-    if (flag != nullptr) *flag = 1;
-    return 0;
-  }
+  if (!nt6) return true;  // before Vista every process had full rights
   HANDLE token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return kElevationUnknown;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return std::nullopt;
   TOKEN_ELEVATION elevation;
   DWORD size = 0;
-  int result = kElevationUnknown;
-  if (::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size)) {
-    result = elevation.TokenIsElevated != 0 ? 0 : 1;
-    if (flag != nullptr) *flag = elevation.TokenIsElevated != 0 ? 1 : 0;
-  }
+  std::optional<bool> result;
+  if (::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size))
+    result = elevation.TokenIsElevated != 0;
   ::CloseHandle(token);
   return result;
 }

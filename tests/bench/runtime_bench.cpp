@@ -11,6 +11,7 @@
 #include "config/launch_config.h"
 #include "platform/platform.h"
 #include "runtime/class_path.h"
+#include "runtime/java_layout.h"
 #include "runtime/jre_search.h"
 
 namespace {
@@ -27,8 +28,8 @@ void Touch(const fs::path& path) {
 struct Application {
   Application() {
     root = fs::temp_directory_path() / ("nxo-runtime-bench-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    std::string lib = nxo::platform::JvmLibraryName();
-    Touch(root / "jre" / nxo::platform::RuntimeHomeSuffixes()[1] / "server" / lib);
+    std::string lib = nxo::runtime::JvmLibraryName();
+    Touch(root / "jre" / nxo::runtime::RuntimeHomeSuffixes()[1] / "server" / lib);
     for (int i = 0; i < 8; ++i) Touch(root / "lib" / ("dep" + std::to_string(i) + ".jar"));
     for (int i = 0; i < 4; ++i) Touch(root / "lib" / "extra" / ("more" + std::to_string(i) + ".jar"));
     for (int i = 0; i < 4; ++i) Touch(root / "plugins" / ("plugin" + std::to_string(i) + ".zip"));
@@ -61,8 +62,7 @@ void BM_SearchAndClassPaths(benchmark::State& state) {
   Application app;
   nxo::config::LaunchConfig config = app.Config(kTypicalLines);
   for (auto _ : state) {
-    nxo::runtime::ResetJreSearchForTesting();
-    std::string library = nxo::runtime::LocateJvmLibrary(config);
+    std::string library = nxo::runtime::JvmLibrarySearch().Locate(config);
     std::string jvm = nxo::runtime::BuildClassPath(config, nxo::runtime::ClassPathKind::kJvm);
     std::string extra = nxo::runtime::BuildClassPath(config, nxo::runtime::ClassPathKind::kExtra);
     if (library.empty()) state.SkipWithError("the bundled runtime was not found");
@@ -76,20 +76,15 @@ BENCHMARK(BM_SearchAndClassPaths)->Unit(benchmark::kMicrosecond);
 void BM_SearchOnly(benchmark::State& state) {
   Application app;
   nxo::config::LaunchConfig config = app.Config(kTypicalLines);
-  for (auto _ : state) {
-    nxo::runtime::ResetJreSearchForTesting();
-    benchmark::DoNotOptimize(nxo::runtime::LocateJvmLibrary(config));
-  }
-  nxo::runtime::ResetJreSearchForTesting();
+  for (auto _ : state) benchmark::DoNotOptimize(nxo::runtime::SearchJvmLibrary(config));
 }
 BENCHMARK(BM_SearchOnly)->Unit(benchmark::kMicrosecond);
 
 void BM_RememberedSearch(benchmark::State& state) {
   Application app;
   nxo::config::LaunchConfig config = app.Config(kTypicalLines);
-  nxo::runtime::ResetJreSearchForTesting();
-  for (auto _ : state) benchmark::DoNotOptimize(nxo::runtime::LocateJvmLibrary(config));
-  nxo::runtime::ResetJreSearchForTesting();
+  nxo::runtime::JvmLibrarySearch search;
+  for (auto _ : state) benchmark::DoNotOptimize(search.Locate(config));
 }
 BENCHMARK(BM_RememberedSearch);
 

@@ -9,7 +9,7 @@ namespace nxo::config {
 namespace {
 
 LaunchConfig WithText(const std::string& text, std::int32_t embedded_start = 0) {
-  LaunchConfig config(false);
+  LaunchConfig config;
   config.SetTextForTesting(text, embedded_start);
   return config;
 }
@@ -83,6 +83,38 @@ TEST(Lookups, PrefixLookupComparesTheValueAsWritten) {
 TEST(Lookups, FlagsMustEqualTheWholeWord) {
   EXPECT_EQ(keys::SingleInstance(WithText("singleinstance TRUE")), "TRUE");
   EXPECT_EQ(keys::SingleInstance(WithText("singleinstance true ")), "true ");
+}
+
+TEST(Lookups, FlagsAndModesFollowTheOneFlagRule) {
+  struct Case {
+    const char* value;
+    std::optional<bool> flag;
+    SingleInstanceMode instance;
+    WildcardMode wildcard;
+  } cases[] = {
+      {"true", true, SingleInstanceMode::kLock, WildcardMode::kPlain},
+      {"TrUe", true, SingleInstanceMode::kLock, WildcardMode::kPlain},
+      {"FALSE", false, SingleInstanceMode::kOff, WildcardMode::kOff},
+      {"true ", std::nullopt, SingleInstanceMode::kOff, WildcardMode::kOff},
+      {"yes", std::nullopt, SingleInstanceMode::kOff, WildcardMode::kOff},
+      {"", std::nullopt, SingleInstanceMode::kOff, WildcardMode::kOff},
+      {"Custom", std::nullopt, SingleInstanceMode::kCustom, WildcardMode::kOff},
+      {"AUTO", std::nullopt, SingleInstanceMode::kOff, WildcardMode::kPlain},
+      {"all", std::nullopt, SingleInstanceMode::kOff, WildcardMode::kAll},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("value \"") + c.value + "\"");
+    EXPECT_EQ(ParseFlag(c.value), c.flag);
+    std::string value = c.value;
+    EXPECT_EQ(keys::InstanceMode(WithText("singleinstance=" + value)), c.instance);
+    EXPECT_EQ(keys::WildcardExpansion(WithText("wildcard=" + value)), c.wildcard);
+  }
+  // Flags that are on unless cleared, and flags that are off unless set.
+  EXPECT_TRUE(keys::UseJarProtocol(WithText("")));
+  EXPECT_TRUE(keys::FakeClassBytes(WithText("fakeclassbytes maybe")));
+  EXPECT_FALSE(keys::FakeClassBytes(WithText("fakeclassbytes False")));
+  EXPECT_FALSE(keys::AsSystemClassLoader(WithText("assystemclassloader maybe")));
+  EXPECT_TRUE(keys::AsSystemClassLoader(WithText("assystemclassloader TRUE")));
 }
 
 TEST(Lookups, AnsiFormConvertsOnlyNonAsciiValues) {

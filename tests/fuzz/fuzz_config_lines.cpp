@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string key(reinterpret_cast<const char*>(data + 1), key_length);
   std::string text(reinterpret_cast<const char*>(data + 1 + key_length), size - 1 - key_length);
 
-  LaunchConfig config(false);
+  LaunchConfig config;
   std::int32_t embedded = static_cast<std::int32_t>(text.size() / 2);
   config.SetTextForTesting(text, embedded);
   std::string first = config.FindValue(key, LookupScope::kWholeText, ValueForm::kUtf8);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "config/launch_config.h"
 #include "platform/platform.h"
 
@@ -10,16 +12,15 @@ namespace {
 
 class MessagesTest : public ::testing::Test {
  protected:
+  // A fresh catalogue over |text|, as a process starting with it has.
   void Use(const std::string& text) {
     config_.SetTextForTesting(text, 0);
-    config::SetCurrentConfig(&config_);
-    ResetMessagesForTesting();
+    catalogue_.emplace(&config_);
   }
-  void TearDown() override {
-    config::SetCurrentConfig(nullptr);
-    ResetMessagesForTesting();
-  }
-  config::LaunchConfig config_{false};
+  std::string GetMessageText(unsigned number) { return catalogue_->Text(number); }
+
+  config::LaunchConfig config_;
+  std::optional<MessageCatalogue> catalogue_;
 };
 
 TEST_F(MessagesTest, TheExecutableCarriesTheExactTexts) {

@@ -15,8 +15,8 @@ std::vector<std::string> started_with;
 
 TEST(ProcessCommandLine, SplitsBackIntoTheArgumentsTheProgramGot) {
   ASSERT_GT(started_with.size(), 1u) << "started without the extra arguments";
-  nxo::launcher::ExpandCommandLine(nxo::launcher::WildcardMode::kPlain);
-  nxo::launcher::ArgumentVector& arguments = nxo::launcher::ProcessArguments();
+  nxo::launcher::ArgumentVector arguments;
+  nxo::launcher::ExpandCommandLine(nxo::launcher::WildcardMode::kPlain, arguments);
   std::vector<std::string> expanded;
   for (int i = 0; i < arguments.Count(); ++i) expanded.emplace_back(arguments.Values()[i]);
   EXPECT_EQ(expanded, started_with);

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "config/launch_config.h"
 #include "natives/natives.h"
 #include "natives/remembered_keys.h"
-#include "config/launch_config.h"
 #include "platform/platform.h"
 #include "tests/natives/expected_class_file.h"
 #include "tests/test_util.h"
@@ -70,7 +70,8 @@ class JvmTest : public ::testing::Test {
     env_ = SharedJvm().env;
     ASSERT_NE(env_, nullptr) << "no JVM from " << NXO_TEST_LIBJVM;
     ASSERT_EQ(env_->PushLocalFrame(256), 0);
-    ForgetRememberedKeysForTesting();
+    context_.emplace();
+    PublishNativeContext(&*context_);
   }
   void TearDown() override {
     if (env_ == nullptr) return;
@@ -80,9 +81,12 @@ class JvmTest : public ::testing::Test {
       ADD_FAILURE() << "a Java exception was left pending";
     }
     env_->PopLocalFrame(nullptr);
-    config::SetCurrentConfig(nullptr);
-    ForgetRememberedKeysForTesting();
+    PublishNativeContext(nullptr);
   }
+  // What start-up publishes for the natives: the configuration they read.
+  void UseConfig(const config::LaunchConfig& config) { context_->config = &config; }
+
+  std::optional<NativeContext> context_;
 
   jclass Class(const char* name) {
     jclass found = env_->FindClass(name);
@@ -225,9 +229,9 @@ TEST_F(ClassLoaderNativesTest, LookupsOfTheirOwnAnswerNull) {
 }
 
 TEST_F(ClassLoaderNativesTest, EmbeddedJarsAreAlwaysAnEmptyStringArray) {
-  config::LaunchConfig config(false);
+  config::LaunchConfig config;
   config.SetTextForTesting("usejarprotocol false", 0);
-  config::SetCurrentConfig(&config);
+  UseConfig(config);
   jmethodID jars = env_->GetMethodID(loader_class_, "getEmbeddedJars", "()[Ljava/lang/String;");
   for (int call = 0; call < 3; ++call) {
     auto array = static_cast<jobjectArray>(env_->CallObjectMethod(loader_, jars));
@@ -269,7 +273,7 @@ class HandlerNativeTest : public JvmTest {
   }
   void UseConfig(config::LaunchConfig& config, const std::string& embedded) {
     config.SetTextForTesting(embedded, 0);
-    config::SetCurrentConfig(&config);
+    JvmTest::UseConfig(config);
   }
 
   jobject handler_ = nullptr;
@@ -337,14 +341,14 @@ TEST_F(HandlerNativeTest, SynthesisedClassesAreDefinedAndInstantiated) {
 }
 
 TEST_F(HandlerNativeTest, CompatibleTrueStopsSynthesis) {
-  config::LaunchConfig config(false);
+  config::LaunchConfig config;
   UseConfig(config, "compatible TRUE");
   EXPECT_EQ(Load("nxo:A.class"), std::string());
   EXPECT_EQ(Load("file:/x.class"), std::nullopt);
 }
 
 TEST_F(HandlerNativeTest, FakeClassBytesFalseGivesEmptyClassResources) {
-  config::LaunchConfig config(false);
+  config::LaunchConfig config;
   UseConfig(config, "fakeclassbytes False");
   EXPECT_EQ(Load("nxo:A.class"), std::string());
   // Remembered: a later configuration has no effect.

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "natives/remembered_keys.h"
 #include "config/launch_config.h"
+#include "natives/remembered_keys.h"
 #include "tests/natives/expected_class_file.h"
 
 namespace nxo::natives {
@@ -160,17 +160,23 @@ TEST(ResourceDataTest, SwitchesAreAskedOnlyWhenNeeded) {
 class RememberedKeysTest : public ::testing::Test {
  protected:
   void SetUp() override { ForgetRememberedKeysForTesting(); }
-  void TearDown() override {
-    config::SetCurrentConfig(nullptr);
-    ForgetRememberedKeysForTesting();
-  }
+  void TearDown() override { PublishNativeContext(nullptr); }
   // |external| lines come before the embedded block, as in a loaded text.
   void Publish(config::LaunchConfig& config, const std::string& external,
                const std::string& embedded) {
     const std::string joined = external.empty() ? embedded : external + "\r\n" + embedded;
     config.SetTextForTesting(joined, static_cast<std::int32_t>(joined.size() - embedded.size()));
-    config::SetCurrentConfig(&config);
+    context_->config = &config;
   }
+  // A fresh context for the same configuration: nothing remembered yet.
+  void ForgetRememberedKeysForTesting() {
+    const config::LaunchConfig* config = context_ ? context_->config : nullptr;
+    context_.emplace();
+    context_->config = config;
+    PublishNativeContext(&*context_);
+  }
+
+  std::optional<NativeContext> context_;
 };
 
 TEST_F(RememberedKeysTest, AbsentConfigurationLeavesEverythingOn) {
@@ -180,7 +186,7 @@ TEST_F(RememberedKeysTest, AbsentConfigurationLeavesEverythingOn) {
 }
 
 TEST_F(RememberedKeysTest, FlagsCompareWithoutCase) {
-  config::LaunchConfig config(false);
+  config::LaunchConfig config;
   Publish(config, "", "compatible TRUE\r\nfakeclassbytes False\r\nusejarprotocol=fALSE");
   EXPECT_TRUE(CompatibleOn());
   EXPECT_TRUE(FakeClassBytesOff());
@@ -188,7 +194,7 @@ TEST_F(RememberedKeysTest, FlagsCompareWithoutCase) {
 }
 
 TEST_F(RememberedKeysTest, OtherValuesDoNotCount) {
-  config::LaunchConfig config(false);
+  config::LaunchConfig config;
   Publish(config, "", "compatible yes\r\nfakeclassbytes no\r\nusejarprotocol false ");
   EXPECT_FALSE(CompatibleOn());
   EXPECT_FALSE(FakeClassBytesOff());
@@ -196,18 +202,18 @@ TEST_F(RememberedKeysTest, OtherValuesDoNotCount) {
 }
 
 TEST_F(RememberedKeysTest, CompatibleComesFromTheEmbeddedBlockOnly) {
-  config::LaunchConfig config(false);
+  config::LaunchConfig config;
   Publish(config, "compatible true\r\nfakeclassbytes false", "mainclass a.B");
   EXPECT_FALSE(CompatibleOn());
   EXPECT_TRUE(FakeClassBytesOff());
 }
 
 TEST_F(RememberedKeysTest, FirstReadingIsKeptUntilForgotten) {
-  config::LaunchConfig first(false);
+  config::LaunchConfig first;
   Publish(first, "", "compatible true\r\nfakeclassbytes false");
   EXPECT_TRUE(CompatibleOn());
   EXPECT_TRUE(FakeClassBytesOff());
-  config::LaunchConfig second(false);
+  config::LaunchConfig second;
   Publish(second, "", "compatible false");
   EXPECT_TRUE(CompatibleOn());
   EXPECT_TRUE(FakeClassBytesOff());

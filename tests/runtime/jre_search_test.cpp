@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "runtime/java_layout.h"
 #include "tests/runtime/runtime_test_util.h"
 
 namespace nxo::runtime {
@@ -12,9 +13,9 @@ namespace {
 using test::MakeConfig;
 using test::Touch;
 
-std::string Lib() { return platform::JvmLibraryName(); }
+std::string Lib() { return JvmLibraryName(); }
 // The candidate directories below a home: "", then the bin-like ones.
-std::string Suffix(std::size_t i) { return platform::RuntimeHomeSuffixes().at(i); }
+std::string Suffix(std::size_t i) { return RuntimeHomeSuffixes().at(i); }
 // The bin-like directory's name: the second suffix without its separator.
 std::string BinName() { return Suffix(1).substr(0, Suffix(1).size() - 1); }
 
@@ -30,6 +31,9 @@ class JreSearch : public ::testing::Test {
   ~JreSearch() override { ResetJreSearchForTesting(); }
 
   config::LaunchConfig Config(const std::string& lines) { return MakeConfig(app_, cwd_, lines); }
+  // The search as a launcher keeps it, and a way to start over.
+  std::string LocateJvmLibrary(const config::LaunchConfig& config) { return search_.Locate(config); }
+  void ResetJreSearchForTesting() { search_ = JvmLibrarySearch(); }
   // A runtime home below the scratch directory (no separator at the end).
   std::string Home(const std::string& name) {
     std::string home = dir_.Str() + name;
@@ -41,10 +45,11 @@ class JreSearch : public ::testing::Test {
   std::string app_ = dir_.Str() + "app/";
   std::string cwd_ = dir_.Str() + "cwd/";
   test::ScopedEnvironment env_;
+  JvmLibrarySearch search_;
 };
 
 TEST_F(JreSearch, ProbesEveryCandidateDirectoryBelowAHome) {
-  ASSERT_EQ(platform::RuntimeHomeSuffixes().size(), 4u);
+  ASSERT_EQ(RuntimeHomeSuffixes().size(), 4u);
   for (std::size_t i = 0; i < 4; ++i) {
     SCOPED_TRACE("suffix " + Suffix(i));
     nxo::test::TempDir root;

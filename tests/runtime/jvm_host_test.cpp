@@ -1,5 +1,6 @@
 // Loading and creation against the JVM double, a stand-in runtime library
 // that writes what it receives to a log.
+#include "runtime/java_layout.h"
 #include "runtime/jvm_host.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,7 @@ namespace nxo::runtime {
 namespace {
 
 std::string DoubleLibrary(const std::string& variant) {
-  return test::ProgramDirectory() + "jvm_double/" + variant + "/" + platform::JvmLibraryName();
+  return test::ProgramDirectory() + "jvm_double/" + variant + "/" + JvmLibraryName();
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -132,7 +133,7 @@ TEST_F(JvmHostTest, ARefusedCreationEmptiesTheOptionsAndOnlyUnloads) {
 }
 
 TEST_F(JvmHostTest, AFileThatIsNoLibraryIsReportedOnStandardError) {
-  std::string fake = dir_.File(platform::JvmLibraryName());
+  std::string fake = dir_.File(JvmLibraryName());
   nxo::test::WriteFile(fake, "this is not a library\n");
   host_.options.Append("-Dkept=1");
   testing::internal::CaptureStderr();
@@ -154,7 +155,7 @@ TEST_F(JvmHostTest, ALibraryPathWithoutSeparatorExtendsPathByParentOnlyWhereThat
   EXPECT_EQ(LoadJvmLibrary(host_, "nxo-no-such-runtime-library"), kJvmLibraryInvalid);
   testing::internal::GetCapturedStderr();
   std::string after = platform::GetEnvironment("PATH").value_or("");
-  if (platform::RetryLibraryLoadWithPath()) {
+  if (RetryLibraryLoadWithPath()) {
     EXPECT_EQ(after, before.value_or("") + platform::PathListSeparator() + "..");
   } else {
     EXPECT_EQ(after, before.value_or(""));

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "runtime/java_layout.h"
 #include "runtime/jvm_host.h"
 #include "tests/runtime/runtime_test_util.h"
 
@@ -11,7 +12,7 @@ namespace nxo::runtime {
 namespace {
 
 TEST(PathRetry, AFlavourLibraryLoadsOnceItsBinDirectoryIsOnPath) {
-  ASSERT_TRUE(platform::RetryLibraryLoadWithPath());
+  ASSERT_TRUE(RetryLibraryLoadWithPath());
   nxo::test::TempDir dir;
   std::string doubles = test::ProgramDirectory() + "jvm_double/";
   std::string bin = dir.Str() + "jre\\bin\\";

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "runtime/java_layout.h"
 #include "runtime/jre_search.h"
 #include "runtime/jvm_host.h"
 #include "tests/runtime/runtime_test_util.h"
@@ -14,6 +15,12 @@ namespace {
 
 const std::string kJdk = "/usr/lib/jvm/java-17-openjdk-amd64";
 const std::string kJdkLibrary = kJdk + "/lib/server/libjvm.so";
+
+// The search as a launcher keeps it, one per test program as one per process,
+// and a way to start over.
+JvmLibrarySearch search;
+std::string LocateJvmLibrary(const config::LaunchConfig& config) { return search.Locate(config); }
+void ResetJreSearchForTesting() { search = JvmLibrarySearch(); }
 
 config::LaunchConfig EmptyConfig(const nxo::test::TempDir& dir, const std::string& lines) {
   return test::MakeConfig(dir.Str(), dir.Str(), lines);
@@ -50,7 +57,7 @@ TEST(RealJdk, JavaHomeFindsTheInstalledServerLibrary) {
 }
 
 TEST(RealJdk, TheSystemSourceProbesTheInstalledRuntimesInNameOrder) {
-  std::vector<std::string> homes = platform::SystemRuntimeHomes();
+  std::vector<std::string> homes = SystemRuntimeHomes();
   ASSERT_GE(homes.size(), 2u);
   EXPECT_EQ(homes[0], "/usr/lib/jvm/default-java");
   EXPECT_TRUE(std::is_sorted(homes.begin() + 1, homes.end()));

@@ -21,11 +21,15 @@ class RegistryRuntime : public ::testing::Test {
   config::LaunchConfig Config(const std::string& lines) {
     return test::MakeConfig(dir_.Str(), dir_.Str(), lines);
   }
+  // The search as a launcher keeps it, and a way to start over.
+  std::string LocateJvmLibrary(const config::LaunchConfig& config) { return search_.Locate(config); }
+  void ResetJreSearchForTesting() { search_ = JvmLibrarySearch(); }
 
   // The fixture's directory as Windows names it, without a separator at the end.
   std::string fixture_ = platform::GetEnvironment("NXO_REGISTRY_RUNTIMES").value_or("");
   nxo::test::TempDir dir_;
   test::ScopedEnvironment env_;
+  JvmLibrarySearch search_;
 };
 
 TEST_F(RegistryRuntime, AnExistingRuntimeLibIsReturnedVerbatimWithoutAVmSetting) {

@@ -7,6 +7,7 @@
 
 #include "config/integrity.h"
 #include "config/payload.h"
+#include "support/bytes.h"
 #include "tools/nxo/commands.h"
 #include "tools/nxo/files.h"
 #include "tools/nxo/stub.h"
@@ -42,8 +43,8 @@ Status ReadPayload(const std::string& path, const MappedFile& file, Payload& pay
   if (CountRecordMagic(file.data(), file.size(), payload.record) == 0 ||
       payload.record + 24 > file.size())
     return Status::Error(Quoted(path) + " is not a packed executable (no payload record)");
-  payload.archive_length = ReadLe32At(file.data(), payload.record + kRecordLengthOffset);
-  payload.flags = ReadLe32At(file.data(), payload.record + kRecordFlagsOffset);
+  payload.archive_length = ReadLe32(file.data() + payload.record + kRecordLengthOffset);
+  payload.flags = ReadLe32(file.data() + payload.record + kRecordFlagsOffset);
   if (payload.archive_length == 0) return Status::Error(Quoted(path) + " carries no payload (archive length 0)");
   payload.location = config::LocatePayload(file.data(), file.size(), payload.archive_length);
   if (!payload.location.valid || payload.record >= payload.location.config_start)

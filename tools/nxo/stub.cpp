@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "config/integrity.h"
+#include "support/bytes.h"
 
 namespace nxo::tool {
 
@@ -51,7 +52,7 @@ std::string DescribeImage(const unsigned char* data, std::uint64_t size) {
            (pe.machine == 0x14C ? " (i386)" : pe.machine == 0x8664 ? " (x86-64)" : "");
   }
   if (size >= 20 && std::memcmp(data, "\x7F" "ELF", 4) == 0) {
-    const unsigned machine = static_cast<unsigned>(data[18] | data[19] << 8);
+    const unsigned machine = ReadLe16(data + 18);
     std::string text = std::string("linux ELF") + (data[4] == 2 ? "64" : "32");
     if (machine == 62) text += " (x86-64)";
     return text;
@@ -73,18 +74,6 @@ std::uint64_t CountRecordMagic(const unsigned char* data, std::uint64_t size, st
     at = p + 1;
   }
   return count;
-}
-
-std::uint32_t ReadLe32At(const unsigned char* data, std::uint64_t at) {
-  const unsigned char* p = data + at;
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-std::string Le32Bytes(std::uint32_t value) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
-  return bytes;
 }
 
 }  // namespace nxo::tool

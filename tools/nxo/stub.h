@@ -3,19 +3,23 @@
 // once in the stub).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "config/payload.h"
 #include "tools/nxo/status.h"
 
 namespace nxo::tool {
 
 enum class Target { kWin32, kLinux, kUnknown };
 
+// The launcher's PayloadRecord, as the packager finds and patches it.
 inline constexpr char kRecordMagic[] = "NXO-PAYLOAD-REC1";
-inline constexpr std::size_t kRecordMagicSize = 16;
-inline constexpr std::size_t kRecordLengthOffset = 16;  // archive_length, LE
-inline constexpr std::size_t kRecordFlagsOffset = 20;   // flags, LE
+inline constexpr std::size_t kRecordMagicSize = sizeof(config::PayloadRecord::magic);
+inline constexpr std::size_t kRecordLengthOffset = offsetof(config::PayloadRecord, archive_length);
+inline constexpr std::size_t kRecordFlagsOffset = offsetof(config::PayloadRecord, flags);
+static_assert(sizeof(kRecordMagic) == kRecordMagicSize + 1);
 
 bool ParseTarget(const std::string& text, Target& target);
 const char* TargetName(Target target);         // "win32", "linux"
@@ -26,7 +30,5 @@ std::string StubFileName(Target target);       // "nxo-win32.exe", "nxo-linux"
 // How often the magic occurs in |data|; |first| gets the first position.
 std::uint64_t CountRecordMagic(const unsigned char* data, std::uint64_t size, std::uint64_t& first);
 
-std::uint32_t ReadLe32At(const unsigned char* data, std::uint64_t at);
-std::string Le32Bytes(std::uint32_t value);
 
 }  // namespace nxo::tool

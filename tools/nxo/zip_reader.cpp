@@ -1,17 +1,11 @@
 #include <cstring>
 
+#include "support/bytes.h"
 #include "tools/nxo/zip_format.h"
 
 namespace nxo::tool::zip {
 
 namespace {
-
-std::uint16_t Le16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-
-std::uint32_t Le32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 // The last end record whose central directory checks out. The search covers
 // the largest archive comment (65,535 bytes) plus a little: a signed
@@ -22,11 +16,11 @@ bool FindEndRecord(const unsigned char* data, std::uint64_t size, std::uint64_t&
   const std::uint64_t lowest = size - kEndRecordSize > window ? size - kEndRecordSize - window : 0;
   for (std::uint64_t candidate = size - kEndRecordSize + 1; candidate-- > lowest;) {
     const unsigned char* p = data + candidate;
-    if (Le32(p) != kEndSignature) continue;
-    const std::uint64_t directory_size = Le32(p + 12), directory_offset = Le32(p + 16);
+    if (ReadLe32(p) != kEndSignature) continue;
+    const std::uint64_t directory_size = ReadLe32(p + 12), directory_offset = ReadLe32(p + 16);
     if (directory_size + directory_offset > candidate) continue;
     const std::uint64_t directory = candidate - directory_size;
-    if (Le16(p + 10) != 0 && (directory + 4 > size || Le32(data + directory) != kCentralSignature))
+    if (ReadLe16(p + 10) != 0 && (directory + 4 > size || ReadLe32(data + directory) != kCentralSignature))
       continue;
     at = candidate;
     return true;
@@ -40,10 +34,10 @@ Status ReadDirectory(const unsigned char* data, std::uint64_t size, Directory& d
   std::uint64_t end = 0;
   if (!FindEndRecord(data, size, end)) return Status::Error("no ZIP end-of-central-directory record");
   const unsigned char* record = data + end;
-  const std::uint16_t count = Le16(record + 10);
-  const std::uint32_t directory_size = Le32(record + 12);
-  const std::uint32_t directory_offset = Le32(record + 16);
-  if (Le16(record + 4) != 0 || Le16(record + 6) != 0 || Le16(record + 8) != count)
+  const std::uint16_t count = ReadLe16(record + 10);
+  const std::uint32_t directory_size = ReadLe32(record + 12);
+  const std::uint32_t directory_offset = ReadLe32(record + 16);
+  if (ReadLe16(record + 4) != 0 || ReadLe16(record + 6) != 0 || ReadLe16(record + 8) != count)
     return Status::Error("a multi-volume ZIP archive");
   if (count == 0xFFFF || directory_size == kMax32 || directory_offset == kMax32)
     return Status::Error("a ZIP64 archive");
@@ -55,20 +49,20 @@ Status ReadDirectory(const unsigned char* data, std::uint64_t size, Directory& d
 
   std::uint64_t at = end - directory_size;
   for (std::uint16_t i = 0; i < count; ++i) {
-    if (at + kCentralHeaderSize > end || Le32(data + at) != kCentralSignature)
+    if (at + kCentralHeaderSize > end || ReadLe32(data + at) != kCentralSignature)
       return Status::Error("a damaged central directory (entry " + std::to_string(i) + ")");
     const unsigned char* h = data + at;
     Entry entry;
-    entry.flags = Le16(h + 8);
-    entry.method = Le16(h + 10);
-    entry.dos_time = Le16(h + 12);
-    entry.dos_date = Le16(h + 14);
-    entry.crc = Le32(h + 16);
-    entry.compressed_size = Le32(h + 20);
-    entry.size = Le32(h + 24);
-    const std::uint16_t name_length = Le16(h + 28), extra_length = Le16(h + 30),
-                        comment_length = Le16(h + 32);
-    entry.local_offset = Le32(h + 42);
+    entry.flags = ReadLe16(h + 8);
+    entry.method = ReadLe16(h + 10);
+    entry.dos_time = ReadLe16(h + 12);
+    entry.dos_date = ReadLe16(h + 14);
+    entry.crc = ReadLe32(h + 16);
+    entry.compressed_size = ReadLe32(h + 20);
+    entry.size = ReadLe32(h + 24);
+    const std::uint16_t name_length = ReadLe16(h + 28), extra_length = ReadLe16(h + 30),
+                        comment_length = ReadLe16(h + 32);
+    entry.local_offset = ReadLe32(h + 42);
     const std::uint64_t next = at + kCentralHeaderSize + name_length + extra_length + comment_length;
     if (next > end) return Status::Error("a damaged central directory (entry " + std::to_string(i) + ")");
     entry.name.assign(reinterpret_cast<const char*>(h + kCentralHeaderSize), name_length);
@@ -76,9 +70,9 @@ Status ReadDirectory(const unsigned char* data, std::uint64_t size, Directory& d
       return Status::Error("a ZIP64 entry " + Quoted(entry.name));
 
     const std::uint64_t local = directory.archive_start + entry.local_offset;
-    if (local + kLocalHeaderSize > size || Le32(data + local) != kLocalSignature)
+    if (local + kLocalHeaderSize > size || ReadLe32(data + local) != kLocalSignature)
       return Status::Error("no local header for " + Quoted(entry.name));
-    entry.data_position = local + kLocalHeaderSize + Le16(data + local + 26) + Le16(data + local + 28);
+    entry.data_position = local + kLocalHeaderSize + ReadLe16(data + local + 26) + ReadLe16(data + local + 28);
     if (entry.data_position + entry.compressed_size > size)
       return Status::Error("entry " + Quoted(entry.name) + " runs past the end of the file");
     directory.entries.push_back(std::move(entry));

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/bytes.h"
 #include "support/text.h"
 
 namespace nxo::tool {
@@ -23,51 +24,42 @@ const char kZip64Advice[] =
     " would need ZIP64, which the payload archive cannot use; keep the archive under 4 GiB and "
     "65,535 entries";
 
-void Put16(std::string& out, std::uint16_t value) {
-  out.push_back(static_cast<char>(value & 0xFF));
-  out.push_back(static_cast<char>(value >> 8));
-}
-
-void Put32(std::string& out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
 std::uint16_t VersionNeeded(const zip::Entry& entry) { return entry.method == zip::kDeflated ? 20 : 10; }
 
 // The fields a local header and its central-directory twin share, from the
 // version needed to the name's length.
 void PutSharedFields(std::string& header, const zip::Entry& entry) {
-  Put16(header, VersionNeeded(entry));
-  Put16(header, entry.flags);
-  Put16(header, entry.method);
-  Put16(header, entry.dos_time);
-  Put16(header, entry.dos_date);
-  Put32(header, entry.crc);
-  Put32(header, entry.compressed_size);
-  Put32(header, entry.size);
-  Put16(header, static_cast<std::uint16_t>(entry.name.size()));
+  AppendLe16(header, VersionNeeded(entry));
+  AppendLe16(header, entry.flags);
+  AppendLe16(header, entry.method);
+  AppendLe16(header, entry.dos_time);
+  AppendLe16(header, entry.dos_date);
+  AppendLe32(header, entry.crc);
+  AppendLe32(header, entry.compressed_size);
+  AppendLe32(header, entry.size);
+  AppendLe16(header, static_cast<std::uint16_t>(entry.name.size()));
 }
 
 std::string LocalHeader(const zip::Entry& entry) {
   std::string header;
-  Put32(header, zip::kLocalSignature);
+  AppendLe32(header, zip::kLocalSignature);
   PutSharedFields(header, entry);
-  Put16(header, 0);
+  AppendLe16(header, 0);
   header += entry.name;
   return header;
 }
 
 std::string CentralHeader(const zip::Entry& entry) {
   std::string header;
-  Put32(header, zip::kCentralSignature);
-  Put16(header, kVersionMadeBy);
+  AppendLe32(header, zip::kCentralSignature);
+  AppendLe16(header, kVersionMadeBy);
   PutSharedFields(header, entry);
-  Put16(header, 0);  // extra
-  Put16(header, 0);  // comment
-  Put16(header, 0);  // disk
-  Put16(header, 0);  // internal attributes
-  Put32(header, entry.IsDirectory() ? kDirectoryAttributes : kFileAttributes);
-  Put32(header, entry.local_offset);
+  AppendLe16(header, 0);  // extra
+  AppendLe16(header, 0);  // comment
+  AppendLe16(header, 0);  // disk
+  AppendLe16(header, 0);  // internal attributes
+  AppendLe32(header, entry.IsDirectory() ? kDirectoryAttributes : kFileAttributes);
+  AppendLe32(header, entry.local_offset);
   header += entry.name;
   return header;
 }
@@ -197,7 +189,7 @@ Status ZipWriter::AddStoredFile(const std::string& name, const std::string& path
   if (copied != size) return Status::Error(Quoted(path) + " changed size while it was being packed");
   entry.crc = static_cast<std::uint32_t>(crc);
   std::string crc_bytes;
-  Put32(crc_bytes, entry.crc);
+  AppendLe32(crc_bytes, entry.crc);
   NXO_RETURN_IF_ERROR(out_.PatchAt(header_position + 14, crc_bytes.data(), crc_bytes.size()));
   entries_.push_back(std::move(entry));
   return Status::Ok();
@@ -211,14 +203,14 @@ Status ZipWriter::Finish() {
   if (directory_offset + directory.size() + zip::kEndRecordSize >= zip::kMax32)
     return Status::Error(std::string("the central directory") + kZip64Advice);
   std::string end;
-  Put32(end, zip::kEndSignature);
-  Put16(end, 0);
-  Put16(end, 0);
-  Put16(end, static_cast<std::uint16_t>(entries_.size()));
-  Put16(end, static_cast<std::uint16_t>(entries_.size()));
-  Put32(end, static_cast<std::uint32_t>(directory.size()));
-  Put32(end, static_cast<std::uint32_t>(directory_offset));
-  Put16(end, 0);  // no comment: the end record is the archive's last 22 bytes
+  AppendLe32(end, zip::kEndSignature);
+  AppendLe16(end, 0);
+  AppendLe16(end, 0);
+  AppendLe16(end, static_cast<std::uint16_t>(entries_.size()));
+  AppendLe16(end, static_cast<std::uint16_t>(entries_.size()));
+  AppendLe32(end, static_cast<std::uint32_t>(directory.size()));
+  AppendLe32(end, static_cast<std::uint32_t>(directory_offset));
+  AppendLe16(end, 0);  // no comment: the end record is the archive's last 22 bytes
   NXO_RETURN_IF_ERROR(out_.Write(directory));
   return out_.Write(end);
 }

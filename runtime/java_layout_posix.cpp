@@ -1,0 +1,43 @@
+// A Java runtime on Linux.
+#include "runtime/java_layout.h"
+
+#include <algorithm>
+
+#include "platform/platform.h"
+
+namespace nxo::runtime {
+
+std::string JvmLibraryName() { return "libjvm.so"; }
+
+std::vector<std::string> RuntimeHomeSuffixes() {
+  // Java 9 and later keep lib/<flavour>/libjvm.so; Java 8 keeps it below
+  // jre/lib/<architecture>, and a JDK home reaches its jre one level up. The
+  // architecture directory is named for the one this launcher is built for
+  // (NXO_JAVA_ARCH, set by the build: "amd64", "i386", "aarch64"...).
+  const std::string java8 = std::string("jre/lib/") + NXO_JAVA_ARCH + "/";
+  return {"", "lib/", java8, "../" + java8};
+}
+
+std::vector<std::string> SystemRuntimeHomes() {
+  // The distribution's chosen runtime first, then every installed one in name
+  // order, so the choice does not depend on the file system's listing order.
+  const std::string root = "/usr/lib/jvm/";
+  std::vector<std::string> names;
+  platform::ListDirectory(root + "*", [&](const platform::DirectoryEntry& entry) {
+    if (!entry.name.empty() && entry.name[0] != '.' && entry.name != "default-java")
+      names.push_back(entry.name);
+    return true;
+  });
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> homes{root + "default-java"};
+  for (const std::string& name : names) homes.push_back(root + name);
+  return homes;
+}
+
+bool RetryLibraryLoadWithPath() { return false; }
+
+std::string SplashLibraryName() { return "libsplashscreen.so"; }
+
+bool BindNativesByRegistration() { return true; }
+
+}  // namespace nxo::runtime

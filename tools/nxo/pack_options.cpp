@@ -1,0 +1,107 @@
+#include "tools/nxo/pack_options.h"
+
+#include "tools/nxo/files.h"
+
+namespace nxo::tool {
+
+namespace {
+
+class ArgumentReader {
+ public:
+  explicit ArgumentReader(const std::vector<std::string>& args) : args_(args) {}
+  bool Done() const { return index_ >= args_.size(); }
+  const std::string& Next() { return args_[index_++]; }
+  // The value of an option given as "--opt value" or "--opt=value".
+  Status Value(const std::string& option, const std::optional<std::string>& inline_value, std::string& value) {
+    if (inline_value) {
+      value = *inline_value;
+      return Status::Ok();
+    }
+    if (Done()) return Status::Error("option " + option + " needs a value");
+    value = Next();
+    return Status::Ok();
+  }
+
+ private:
+  const std::vector<std::string>& args_;
+  std::size_t index_ = 0;
+};
+
+using Apply = Status (*)(PackOptions& options, const std::string& value);
+
+// One option of the table: its names, whether it takes a value, and what it
+// does with it. A flag given a value in "--flag=value" form ignores it.
+struct OptionSpec {
+  const char* short_name;  // "" for none
+  const char* long_name;
+  bool takes_value;
+  Apply apply;
+};
+
+const OptionSpec kOptions[] = {
+    {"-h", "--help", false, [](PackOptions& o, const std::string&) { o.help = true; return Status::Ok(); }},
+    {"", "--verify-integrity", false,
+     [](PackOptions& o, const std::string&) { o.verify_integrity = true; return Status::Ok(); }},
+    {"", "--no-check", false,
+     [](PackOptions& o, const std::string&) { o.check_main_class = false; return Status::Ok(); }},
+    {"-o", "--output", true, [](PackOptions& o, const std::string& v) { o.output = v; return Status::Ok(); }},
+    {"-t", "--target", true,
+     [](PackOptions& o, const std::string& v) {
+       if (ParseTarget(v, o.target)) return Status::Ok();
+       return Status::Error("unknown target " + Quoted(v) + " (use win32 or linux)");
+     }},
+    {"-m", "--main-class", true,
+     [](PackOptions& o, const std::string& v) { o.main_class = v; return Status::Ok(); }},
+    {"-c", "--config", true, [](PackOptions& o, const std::string& v) { o.config_file = v; return Status::Ok(); }},
+    {"-s", "--set", true,
+     [](PackOptions& o, const std::string& v) { o.settings.push_back(v); return Status::Ok(); }},
+    {"-l", "--lib", true,
+     [](PackOptions& o, const std::string& v) { o.lib_directories.push_back(v); return Status::Ok(); }},
+    {"", "--classes", true,
+     [](PackOptions& o, const std::string& v) { o.classes_directory = v; return Status::Ok(); }},
+    {"", "--stub", true, [](PackOptions& o, const std::string& v) { o.stub = v; return Status::Ok(); }},
+    {"", "--support", true, [](PackOptions& o, const std::string& v) { o.support = v; return Status::Ok(); }},
+};
+
+const OptionSpec* FindOption(const std::string& name) {
+  for (const OptionSpec& option : kOptions)
+    if (name == option.long_name || (option.short_name[0] != '\0' && name == option.short_name))
+      return &option;
+  return nullptr;
+}
+
+}  // namespace
+
+Status ParseOptions(const std::vector<std::string>& args, PackOptions& options) {
+  ArgumentReader reader(args);
+  bool only_jars = false;
+  while (!reader.Done()) {
+    std::string arg = reader.Next();
+    if (only_jars || arg.empty() || arg[0] != '-' || arg == "-") {
+      options.jars.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      only_jars = true;
+      continue;
+    }
+    std::optional<std::string> inline_value;
+    if (arg.rfind("--", 0) == 0) {
+      const std::string::size_type equals = arg.find('=');
+      if (equals != std::string::npos) {
+        inline_value = arg.substr(equals + 1);
+        arg.resize(equals);
+      }
+    }
+    const OptionSpec* option = FindOption(arg);
+    if (option == nullptr) return Status::Error("unknown option " + Quoted(arg) + " (see nxo pack --help)");
+    std::string value;
+    if (option->takes_value) NXO_RETURN_IF_ERROR(reader.Value(arg, inline_value, value));
+    NXO_RETURN_IF_ERROR(option->apply(options, value));
+  }
+  if (options.help) return Status::Ok();
+  if (options.output.empty()) return Status::Error("no output file: give -o FILE");
+  return Status::Ok();
+}
+
+}  // namespace nxo::tool
