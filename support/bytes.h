@@ -30,6 +30,16 @@ inline std::uint32_t ReadBe32(const unsigned char* p) {
          static_cast<std::uint32_t>(p[2]) << 8 | static_cast<std::uint32_t>(p[3]);
 }
 
+// Stores |value| at |p|, lowest byte first.
+inline void WriteLe16(unsigned char* p, std::uint16_t value) {
+  p[0] = static_cast<unsigned char>(value & 0xFF);
+  p[1] = static_cast<unsigned char>(value >> 8);
+}
+
+inline void WriteLe32(unsigned char* p, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>((value >> (8 * i)) & 0xFF);
+}
+
 // Appends |value| in |size| bytes, lowest first.
 inline void AppendLe(std::string& out, std::uint32_t value, std::size_t size) {
   for (std::size_t i = 0; i < size; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));

@@ -5,29 +5,29 @@
 #include <map>
 #include <optional>
 
+#include "support/bytes.h"
+
 namespace nxo::tool::pe {
 
 namespace {
 
 // ---- Little-endian fields ------------------------------------------------------
 
-std::uint16_t Get16(std::string_view data, std::uint64_t at) {
-  return static_cast<std::uint16_t>(static_cast<unsigned char>(data[at]) |
-                                    static_cast<unsigned char>(data[at + 1]) << 8);
+// Fields at an offset of the image text, through support/bytes.h.
+const unsigned char* At(std::string_view data, std::uint64_t at) {
+  return reinterpret_cast<const unsigned char*>(data.data()) + at;
 }
 
-std::uint32_t Get32(std::string_view data, std::uint64_t at) {
-  return static_cast<std::uint32_t>(Get16(data, at)) | static_cast<std::uint32_t>(Get16(data, at + 2)) << 16;
-}
+std::uint16_t Get16(std::string_view data, std::uint64_t at) { return ReadLe16(At(data, at)); }
+
+std::uint32_t Get32(std::string_view data, std::uint64_t at) { return ReadLe32(At(data, at)); }
 
 void Put16(std::string& data, std::uint64_t at, std::uint16_t value) {
-  data[at] = static_cast<char>(value & 0xFF);
-  data[at + 1] = static_cast<char>(value >> 8);
+  WriteLe16(reinterpret_cast<unsigned char*>(data.data()) + at, value);
 }
 
 void Put32(std::string& data, std::uint64_t at, std::uint32_t value) {
-  Put16(data, at, static_cast<std::uint16_t>(value & 0xFFFF));
-  Put16(data, at + 2, static_cast<std::uint16_t>(value >> 16));
+  WriteLe32(reinterpret_cast<unsigned char*>(data.data()) + at, value);
 }
 
 std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
@@ -513,7 +513,7 @@ std::uint32_t PeChecksum(const unsigned char* file, std::uint64_t size, std::uin
   std::uint64_t sum = 0;
   for (std::uint64_t at = 0; at < size; at += 2) {
     if (at == checksum_offset || at == checksum_offset + 2) continue;
-    const std::uint32_t word = file[at] | (at + 1 < size ? static_cast<std::uint32_t>(file[at + 1]) << 8 : 0);
+    const std::uint32_t word = at + 1 < size ? ReadLe16(file + at) : file[at];
     sum += word;
     sum = (sum & 0xFFFF) + (sum >> 16);
   }
