@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""End to end on Windows, under Wine: applications packed with the 64-bit
-launcher start on the JVM double, which records what the launcher hands it
+"""End to end on Windows, under Wine: applications packed with the launcher
+of the Windows test build (win64, or win32 where the machine runs 32-bit code)
+start on the JVM double, which records what the launcher hands it
 (options, properties, the start class, main's arguments, the teardown). Every
 failure must show its numbered message in a message box and end with its
 code; msgbox_watch reads each box (caption, text, icon) and closes it.
@@ -19,6 +20,7 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 NXO = os.environ.get("NXO", os.path.join(ROOT, "dist", "nxo"))
 WINE_RUN = os.environ.get("NXO_WINE_RUN", os.path.join(ROOT, "scripts", "wine-run"))
 BUILD = os.path.join(ROOT, "build", "win64-test")
+TARGET = os.environ.get("NXO_WIN_TARGET", "win64")
 STUB = os.environ.get("NXO_WIN_STUB", os.path.join(BUILD, "launcher", "nxo-win64.exe"))
 WATCH = os.environ.get("NXO_MSGBOX_WATCH", os.path.join(BUILD, "tests", "launcher", "msgbox_watch.exe"))
 DOUBLES = os.path.join(BUILD, "tests", "runtime", "jvm_double")
@@ -135,7 +137,7 @@ class Packed:
         config = os.path.join(work, name + ".packed.cfg")
         with open(config, "w", encoding="utf-8") as f:
             f.write("\n".join(config_lines) + "\n")
-        result = run([NXO, "pack", "--target", "win32", "--stub", STUB, "--support", Launch.jar,
+        result = run([NXO, "pack", "--target", TARGET, "--stub", STUB, "--support", Launch.jar,
                       "--no-check", "--main-class", main_class, "--config", config, *extra,
                       "-o", self.exe, Launch.jar])
         assert result.returncode == 0, result.stderr

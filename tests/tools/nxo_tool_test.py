@@ -6,8 +6,8 @@ Packed files are checked from the outside: by parsing their bytes here, by
 JDK's launcher running a class out of them, and after Authenticode signing by
 osslsigncode.
 
-Environment (set by CTest): NXO, NXO_LINUX_STUB, NXO_WIN32_STUB, NXO_JDK_HOME,
-NXO_SOURCE_DIR.
+Environment (set by CTest): NXO, NXO_LINUX_STUB, NXO_WIN32_STUB, NXO_WIN64_STUB,
+NXO_JDK_HOME, NXO_SOURCE_DIR.
 """
 import hashlib
 import os
@@ -16,7 +16,11 @@ import struct
 import subprocess
 import tempfile
 import unittest
+import sys
 import zipfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import ico  # noqa: E402
 
 NXO = os.environ.get("NXO", "")
 JDK = os.environ.get("NXO_JDK_HOME", "/usr/lib/jvm/java-17-openjdk-amd64")
@@ -34,7 +38,30 @@ STUBS = {
     "linux": first_existing(os.environ.get("NXO_LINUX_STUB")),
     "win32": first_existing(os.environ.get("NXO_WIN32_STUB"),
                             os.path.join(SOURCE_DIR, "dist", "stubs", "nxo-win32.exe")),
+    "win64": first_existing(os.environ.get("NXO_WIN64_STUB"),
+                            os.path.join(SOURCE_DIR, "dist", "stubs", "nxo-win64.exe")),
 }
+WINDOWS_TARGETS = ("win32", "win64")
+
+
+def pe_checksum_field(data):
+    (pe,) = struct.unpack_from("<I", data, 0x3C)
+    return pe + 24 + 64
+
+
+def pe_checksum(data):
+    """The image checksum as Windows computes it: 16-bit words with the
+    carry folded back, the field itself as zero, an odd last byte as a word
+    of its own, plus the file size."""
+    field = pe_checksum_field(data)
+    padded = data + b"\0" if len(data) % 2 else data
+    total = 0
+    for at in range(0, len(padded), 2):
+        if at in (field, field + 2):
+            continue
+        total += padded[at] | padded[at + 1] << 8
+        total = (total & 0xFFFF) + (total >> 16)
+    return ((total & 0xFFFF) + (total >> 16)) + len(data)
 
 
 def run(*args, **kw):
@@ -113,7 +140,9 @@ class Packed:
             (pe,) = struct.unpack_from("<I", blank, 0x3C)
             optional = pe + 24
             blank[optional + 64:optional + 68] = bytes(4)        # CheckSum
-            blank[optional + 128:optional + 136] = bytes(8)      # certificate table entry (PE32)
+            plus = struct.unpack_from("<H", blank, optional)[0] == 0x20B
+            certificates = optional + (144 if plus else 128)     # certificate table entry
+            blank[certificates:certificates + 8] = bytes(8)
         return hashlib.md5(bytes(blank)).digest()
 
 
@@ -161,13 +190,19 @@ public class ZipCheck {
     def setUp(self):
         self.tmp = tempfile.mkdtemp(prefix="case-", dir=self.work)
 
+    def icon(self):
+        path = os.path.join(self.tmp, "app.ico")
+        if not os.path.exists(path):
+            ico.write_icon(path)
+        return path
+
     def stub(self, target):
         if STUBS[target] is None:
             self.skipTest(f"no {target} stub was built (build target nxo_stub for {target} first)")
         return STUBS[target]
 
     def pack(self, target, *args, output=None, check=True):
-        output = output or os.path.join(self.tmp, "app.exe" if target == "win32" else "app")
+        output = output or os.path.join(self.tmp, "app.exe" if target in WINDOWS_TARGETS else "app")
         result = run(NXO, "pack", "--target", target, "--stub", self.stub(target),
                      "--support", self.support_jar, "-o", output, *args)
         if check:
@@ -182,12 +217,17 @@ public class ZipCheck {
 
 class PackAndReadBack(NxoTestCase):
     def test_both_targets_round_trip_through_inspect_unzip_zipfile_and_java(self):
-        for target, description in (("linux", "linux ELF64"), ("win32", "win32 PE32")):
+        for target, description in (("linux", "linux ELF64"), ("win32", "win32 PE32 (i386)"),
+                                    ("win64", "win64 PE32+ (x86-64)")):
             with self.subTest(target=target):
                 out, _ = self.pack(target, "-m", "app.Main", "--set", "splashtitle=Loading", self.app_jar,
                                    self.util_jar)
                 packed = Packed(out)
+                # A Windows stub grows by the resources written into it.
                 stub_size = os.path.getsize(self.stub(target))
+                if target in WINDOWS_TARGETS:
+                    self.assertGreater(packed.config_start, stub_size)
+                    stub_size = packed.config_start
 
                 text = self.inspect(out)
                 self.assertIn("target:    " + description, text)
@@ -286,14 +326,17 @@ class PackAndReadBack(NxoTestCase):
                                  "BOOT-INF/lib/mid.jar", "BOOT-INF/lib/zeta.jar"])
 
     def test_identical_inputs_give_identical_bytes(self):
-        for target in ("linux", "win32"):
+        for target in ("linux", "win32", "win64"):
             with self.subTest(target=target):
                 args = ("-m", "app.Main", "--verify-integrity", "--set", "a=b", self.app_jar, self.util_jar)
-                first, _ = self.pack(target, *args, output=os.path.join(self.tmp, target + "-1"))
+                # The same output name: Windows version information carries it.
+                os.makedirs(os.path.join(self.tmp, target + "-1"))
+                os.makedirs(os.path.join(self.tmp, target + "-2"))
+                first, _ = self.pack(target, *args, output=os.path.join(self.tmp, target + "-1", "app"))
                 # New modification times on every input must not matter.
                 for path in (self.app_jar, self.util_jar, self.support_jar):
                     os.utime(path, (1_600_000_000, 1_600_000_000))
-                second, _ = self.pack(target, *args, output=os.path.join(self.tmp, target + "-2"))
+                second, _ = self.pack(target, *args, output=os.path.join(self.tmp, target + "-2", "app"))
                 with open(first, "rb") as a, open(second, "rb") as b:
                     self.assertEqual(hashlib.sha256(a.read()).digest(), hashlib.sha256(b.read()).digest())
 
@@ -316,7 +359,7 @@ class PackAndReadBack(NxoTestCase):
 
 class Integrity(NxoTestCase):
     def test_digest_covers_the_file_up_to_the_end_record_and_inspect_checks_it(self):
-        for target in ("linux", "win32"):
+        for target in ("linux", "win32", "win64"):
             with self.subTest(target=target):
                 out, _ = self.pack(target, "-m", "app.Main", "--verify-integrity", self.app_jar)
                 p = Packed(out)
@@ -335,12 +378,18 @@ class Integrity(NxoTestCase):
         self.assertEqual((p.flags, p.digest), (0, bytes(16)))
 
     def test_signed_windows_executable_still_verifies(self):
-        out, _ = self.pack("win32", "-m", "app.Main", "--verify-integrity", self.app_jar)
+        for target in WINDOWS_TARGETS:
+            with self.subTest(target=target):
+                self.sign_and_verify(target)
+
+    def sign_and_verify(self, target):
+        out, _ = self.pack(target, "-m", "app.Main", "--verify-integrity", "--version", "ProductName=Signed",
+                           "--icon", self.icon(), self.app_jar, output=os.path.join(self.tmp, target + ".exe"))
         key, cert = os.path.join(self.tmp, "key.pem"), os.path.join(self.tmp, "cert.pem")
         made = run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
                    "-days", "2", "-subj", "/CN=nxo throw-away test signer")
         self.assertEqual(made.returncode, 0, made.stderr)
-        signed = os.path.join(self.tmp, "signed.exe")
+        signed = os.path.join(self.tmp, target + "-signed.exe")
         sign = run("osslsigncode", "sign", "-certs", cert, "-key", key, "-n", "nxo test", "-in", out, "-out", signed)
         self.assertEqual(sign.returncode, 0, sign.stdout + sign.stderr)
         verify = run("osslsigncode", "verify", "-CAfile", cert, "-in", signed)
@@ -354,9 +403,114 @@ class Integrity(NxoTestCase):
         self.assertIn(f"tail:      {after.tail_length} bytes", text)
         self.assertIn("integrity: flag set, digest matches", text)
         self.assertIn("BOOT-INF/lib/app.jar", text)
+        # The resources were written before the payload and signed with it.
+        self.assertIn("version 1, language 0409", text)
+        self.assertIn("group icon 1, language 0409", text)
+        self.assertIn("manifest 1, language 0409", text)
+        self.assertIn("Signed".encode("utf-16-le"), wrestool_extract(signed, 16, 1))
         hello = run(JAVA, "-cp", signed, "probe.Hello")
         self.assertEqual(hello.stdout, "hello from the payload 0\n", hello.stderr)
-        self.signed_exe = signed
+
+
+def wrestool_list(path):
+    """(type, name, language) of every resource, as icoutils' wrestool reads them."""
+    result = run("wrestool", "-l", path)
+    assert result.returncode == 0, result.stderr
+    found = []
+    for line in result.stdout.splitlines():
+        fields = dict(part[2:].split("=", 1) for part in line.split() if part.startswith("--"))
+        found.append((fields["type"], fields["name"], fields["language"]))
+    return found
+
+
+def wrestool_extract(path, kind, name):
+    result = subprocess.run(["wrestool", "-x", "--raw", f"--type={kind}", f"--name={name}", path], capture_output=True)
+    assert result.returncode == 0, result.stderr
+    return result.stdout
+
+
+class Resources(NxoTestCase):
+    """What nxo pack writes into a Windows stub, read back by wrestool."""
+
+    def test_icon_version_and_manifest_for_both_targets(self):
+        images = ico.write_icon(self.icon())
+        for target in WINDOWS_TARGETS:
+            with self.subTest(target=target):
+                out, _ = self.pack(target, "-m", "app.Main", "--icon", self.icon(), "--version", "ProductName=Demo",
+                                   "--version", "FileVersion=1.2.3.4", self.app_jar,
+                                   output=os.path.join(self.tmp, target + "-demo.exe"))
+                listed = wrestool_list(out)
+                self.assertEqual(sorted(listed), sorted([
+                    ("3", "1", "1033"), ("3", "2", "1033"), ("6", "1", "1033"), ("14", "1", "1033"),
+                    ("16", "1", "1033"), ("24", "1", "1033")]))
+                # Every image of the file, in order, byte for byte.
+                self.assertEqual([wrestool_extract(out, 3, n) for n in (1, 2)], images)
+                group = wrestool_extract(out, 14, 1)
+                self.assertEqual(struct.unpack_from("<HHH", group), (0, 1, 2))
+                self.assertEqual([struct.unpack_from("<H", group, 6 + 14 * i + 12)[0] for i in range(2)], [1, 2])
+                # The stub's own string table is still there.
+                self.assertIn("Java Runtime Environment not found.".encode("utf-16-le"), wrestool_extract(out, 6, 1))
+                version = wrestool_extract(out, 16, 1)
+                for text in ("VS_VERSION_INFO", "ProductName", "Demo", "1.2.3.4", target + "-demo.exe"):
+                    self.assertIn(text.encode("utf-16-le"), version)
+                self.assertEqual(struct.unpack_from("<HHHH", version, 40 + 8), (2, 1, 4, 3))  # 1.2 / 3.4 as MS, LS
+                manifest = wrestool_extract(out, 24, 1).decode("utf-8")
+                for text in ('level="asInvoker"', "PerMonitorV2", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                             "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", "<longPathAware", ">UTF-8</activeCodePage>"):
+                    self.assertIn(text, manifest)
+                with open(out, "rb") as f:
+                    data = f.read()
+                self.assertEqual(struct.unpack_from("<I", data, pe_checksum_field(data))[0], pe_checksum(data))
+                text = self.inspect(out)
+                self.assertIn("resources: 6\n", text)
+                self.assertIn("icon 2, language 0409, %d bytes" % len(images[1]), text)
+
+    def test_manifest_choices(self):
+        own = os.path.join(self.tmp, "own.manifest")
+        write(own, '<?xml version="1.0"?><assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0"/>')
+        for args, expected in ((["--ansi-code-page"], "default without code page"), (["--manifest", own], "own"),
+                               (["--no-manifest"], None)):
+            with self.subTest(args=args):
+                out, _ = self.pack("win64", "-m", "app.Main", *args, self.app_jar)
+                has = ("24", "1", "1033") in wrestool_list(out)
+                self.assertEqual(has, expected is not None)
+                if expected == "own":
+                    with open(own, "rb") as f:
+                        self.assertEqual(wrestool_extract(out, 24, 1), f.read())
+                elif expected:
+                    manifest = wrestool_extract(out, 24, 1).decode("utf-8")
+                    self.assertIn("asInvoker", manifest)
+                    self.assertNotIn("activeCodePage", manifest)
+
+    def test_version_file_defaults_and_command_line_order(self):
+        version_file = os.path.join(self.tmp, "version.txt")
+        write(version_file, "\ufeff# the product\nCompanyName=Tarnwick \u00c5B\nproductname=From the file\n\n"
+                            "FileVersion=2.0.0.7\n")
+        out, _ = self.pack("win32", "-m", "app.Main", "--version-file", version_file, "--version", "ProductName=Wins",
+                           self.app_jar, output=os.path.join(self.tmp, "tool.exe"))
+        version = wrestool_extract(out, 16, 1)
+        for text in ("Tarnwick \u00c5B", "Wins", "tool.exe", "2.0.0.7"):
+            self.assertIn(text.encode("utf-16-le"), version)
+        self.assertNotIn("From the file".encode("utf-16-le"), version)
+        # ProductVersion follows FileVersion; the description defaults to the name.
+        self.assertEqual(version.count("2.0.0.7".encode("utf-16-le")), 2)
+        self.assertIn("tool\0".encode("utf-16-le"), version)
+
+    def test_main_class_from_the_first_jars_manifest(self):
+        manifest = os.path.join(self.tmp, "manifest.txt")
+        write(manifest, "Manifest-Version: 1.0\nMain-Class: app.\n Main\nCreated-By: test\n\nName: x\nMain-Class: no\n")
+        jar = os.path.join(self.tmp, "runnable.jar")
+        subprocess.run([JAR, "cfm", jar, manifest, "-C", self.app_classes, "."], check=True)
+        out, result = self.pack("linux", jar, self.util_jar)
+        self.assertIn(b"mainclass app.Main\r\n", Packed(out).config_block)
+        self.assertIn("main class app.Main, from the manifest of", result.stdout)
+        # --main-class, or a mainclass line of the configuration, comes first.
+        out, result = self.pack("linux", "--set", "mainclass=util.Tools", jar, self.util_jar)
+        self.assertIn(b"mainclass=util.Tools\r\n", Packed(out).config_block)
+        self.assertNotIn("manifest", result.stdout)
+        # Only the first jar counts.
+        _, result = self.pack("linux", self.util_jar, jar, check=False)
+        self.assertIn("no main class", result.stderr)
 
 
 class Errors(NxoTestCase):
@@ -366,7 +520,7 @@ class Errors(NxoTestCase):
     def assert_refused(self, args, culprit, target="linux"):
         outdir = os.path.join(self.tmp, "out-" + str(len(os.listdir(self.tmp))))
         os.makedirs(outdir)
-        out = os.path.join(outdir, "app")
+        out = os.path.join(outdir, "app.exe" if target in WINDOWS_TARGETS else "app")
         _, result = self.pack(target, *args, output=out, check=False)
         self.assertNotEqual(result.returncode, 0, result.stdout)
         lines = result.stderr.splitlines()
@@ -395,10 +549,36 @@ class Errors(NxoTestCase):
             ("no main class", [self.app_jar], "main class"),
             ("bad --set", ["-m", "app.Main", "--set", "novalue", self.app_jar], "novalue"),
             ("unknown option", ["-m", "app.Main", "--frobnicate", self.app_jar], "--frobnicate"),
+            ("resources for linux", ["-m", "app.Main", "--icon", "x.ico", self.app_jar], "Windows targets only"),
         ]
         for name, args, culprit in cases:
             with self.subTest(name):
                 self.assert_refused(args, culprit)
+
+    def test_bad_resource_input(self):
+        t = self.tmp
+        write(os.path.join(t, "text.ico"), "not an icon at all\n")
+        write(os.path.join(t, "cut.ico"), ico.icon_bytes()[0][:60])
+        write(os.path.join(t, "bad.manifest"), "<assembly><unclosed></assembly>")
+        write(os.path.join(t, "bad-version.txt"), "ProductName=x\nColour=blue\n")
+        cases = [
+            ("text as icon", ["--icon", os.path.join(t, "text.ico")], "text.ico' is not an icon file"),
+            ("cut icon", ["--icon", os.path.join(t, "cut.ico")], "cut.ico' is not an icon file"),
+            ("missing icon", ["--icon", os.path.join(t, "absent.ico")], "absent.ico"),
+            ("unknown key", ["--version", "Colour=blue"], "unknown version key 'Colour'"),
+            ("unknown key in file", ["--version-file", os.path.join(t, "bad-version.txt")], "'Colour'"),
+            ("three parts", ["--version", "FileVersion=1.2.3"], "is not a.b.c.d"),
+            ("too large", ["--version", "ProductVersion=1.2.3.65536"], "is not a.b.c.d"),
+            ("letters", ["--version", "FileVersion=1.2.3.x"], "is not a.b.c.d"),
+            ("not key=value", ["--version", "ProductName"], "is not KEY=VALUE"),
+            ("bad manifest", ["--manifest", os.path.join(t, "bad.manifest")], "is not well-formed XML"),
+            ("both manifests", ["--manifest", os.path.join(t, "bad.manifest"), "--no-manifest"], "not both"),
+            ("code page with own manifest", ["--no-manifest", "--ansi-code-page"], "--ansi-code-page"),
+        ]
+        for name, args, culprit in cases:
+            for target in WINDOWS_TARGETS:
+                with self.subTest(name, target=target):
+                    self.assert_refused(["-m", "app.Main", *args, self.app_jar], culprit, target=target)
 
     def test_a_stub_of_the_wrong_target_is_refused(self):
         result = run(NXO, "pack", "--target", "win32", "--stub", self.stub("linux"), "--support", self.support_jar,

@@ -8,8 +8,10 @@
 #include "config/integrity.h"
 #include "config/payload.h"
 #include "support/bytes.h"
+#include "tools/nxo/app_resources.h"
 #include "tools/nxo/commands.h"
 #include "tools/nxo/files.h"
+#include "tools/nxo/pe_resources.h"
 #include "tools/nxo/stub.h"
 #include "tools/nxo/zip_format.h"
 
@@ -18,9 +20,9 @@ namespace nxo::tool {
 const char kInspectHelp[] =
     "Usage: nxo inspect FILE\n"
     "\n"
-    "Shows the target and stub size, the embedded configuration, the archive's\n"
-    "entries (name, method, sizes), the tail length, and whether the integrity\n"
-    "flag is set and the digest matches.\n"
+    "Shows the target and stub size, the resources of a Windows executable, the\n"
+    "embedded configuration, the archive's entries (name, method, sizes), the\n"
+    "tail length, and whether the integrity flag is set and the digest matches.\n"
     "\n"
     "Exit code: 0 when the payload is readable, 1 when it is not, 3 when the\n"
     "integrity flag is set but the digest does not match.\n";
@@ -86,6 +88,17 @@ void PrintArchive(const Payload& payload) {
                 entry.compressed_size, entry.name.c_str());
 }
 
+void PrintResources(const MappedFile& file, std::uint32_t stub_size) {
+  pe::ResourceTable table;
+  Status read = pe::ReadResources(std::string_view(reinterpret_cast<const char*>(file.data()), stub_size), table);
+  if (!read.ok()) {
+    std::printf("resources: not readable: %s\n", read.message().c_str());
+    return;
+  }
+  std::printf("resources: %zu\n", table.entries().size());
+  for (const std::string& line : DescribeResources(table)) std::printf("  %s\n", line.c_str());
+}
+
 int Inspect(const std::string& path) {
   MappedFile file;
   Payload payload;
@@ -99,6 +112,7 @@ int Inspect(const std::string& path) {
   std::printf("file:      %s (%" PRIu64 " bytes)\n", path.c_str(), file.size());
   std::printf("target:    %s\n", DescribeImage(file.data(), file.size()).c_str());
   std::printf("stub:      %" PRIu32 " bytes (payload record at %" PRIu64 ")\n", at.config_start, payload.record);
+  if (config::FindPeHeaderFields(file.data(), file.size()).is_pe) PrintResources(file, at.config_start);
   PrintConfig(file.data(), at);
   PrintArchive(payload);
   std::printf("tail:      %" PRIu32 " bytes\n", at.tail_length);

@@ -11,11 +11,14 @@
 #include "config/integrity.h"
 #include "config/payload.h"
 #include "support/bytes.h"
+#include "tools/nxo/app_resources.h"
 #include "tools/nxo/commands.h"
 #include "tools/nxo/files.h"
+#include "tools/nxo/jar_manifest.h"
 #include "tools/nxo/pack_archive.h"
 #include "tools/nxo/pack_config.h"
 #include "tools/nxo/pack_options.h"
+#include "tools/nxo/pe_resources.h"
 #include "tools/nxo/stub.h"
 #include "tools/nxo/zip_format.h"
 #include "tools/nxo/zip_writer.h"
@@ -31,9 +34,11 @@ const char kPackHelp[] =
     "\n"
     "Options:\n"
     "  -o, --output FILE      the executable to write (replaced only on success)\n"
-    "  -t, --target T         win32 (default) or linux\n"
+    "  -t, --target T         win32 (default), win64 or linux\n"
     "  -m, --main-class NAME  the application's main class (\"mainclass\"); replaces\n"
-    "                         any mainclass line of the configuration\n"
+    "                         any mainclass line of the configuration; without it and\n"
+    "                         without one in the configuration, the Main-Class of the\n"
+    "                         first jar's manifest\n"
     "  -c, --config FILE      configuration text (UTF-8, UTF-16 with byte-order mark,\n"
     "                         or the local code page)\n"
     "  -s, --set KEY=VALUE    a configuration line after the file's; lines of the file\n"
@@ -44,6 +49,20 @@ const char kPackHelp[] =
     "      --no-check         do not check that an input holds the main class\n"
     "      --stub FILE        use this stub instead of <nxo dir>/stubs/<stub of target>\n"
     "      --support JAR      support classes (default <nxo dir>/lib/nxo-support.jar)\n"
+    "\n"
+    "Windows targets (the executable's resources):\n"
+    "      --icon FILE.ico    the application's icon (every image of the file)\n"
+    "      --version KEY=VALUE  version information: FileDescription, ProductName,\n"
+    "                         CompanyName, LegalCopyright, OriginalFilename,\n"
+    "                         InternalName, FileVersion, ProductVersion (a.b.c.d);\n"
+    "                         names default to the output's name, versions to 1.0.0.0\n"
+    "      --version-file FILE  KEY=VALUE lines (UTF-8; # starts a comment line)\n"
+    "      --manifest FILE    this manifest instead of nxo's (asInvoker, per-monitor\n"
+    "                         DPI awareness, Windows 7-11, long paths, UTF-8 code page)\n"
+    "      --ansi-code-page   leave the UTF-8 code page out of nxo's manifest, for\n"
+    "                         applications before Java 18 that read files in the\n"
+    "                         system's legacy code page without naming a charset\n"
+    "      --no-manifest      write no manifest\n"
     "  -h, --help             show this help\n"
     "\n"
     "Jars named on the command line come first, then those found with --lib.\n"
@@ -63,10 +82,16 @@ Status LoadStub(const PackOptions& options, Stub& stub) {
   stub.path = options.stub ? *options.stub
                            : (std::filesystem::path(ProgramDirectory()) / "stubs" / StubFileName(options.target)).string();
   NXO_RETURN_IF_ERROR(ReadWholeFile(stub.path, stub.bytes));
-  const auto* data = reinterpret_cast<const unsigned char*>(stub.bytes.data());
+  auto* data = reinterpret_cast<const unsigned char*>(stub.bytes.data());
   if (TargetOfImage(data, stub.bytes.size()) != options.target)
     return Status::Error("stub " + Quoted(stub.path) + " is not a " + TargetName(options.target) +
                          " launcher (" + DescribeImage(data, stub.bytes.size()) + ")");
+  if (IsWindowsTarget(options.target)) {
+    // The resources go in first: they move what follows them in the stub.
+    const std::string name = std::filesystem::path(options.output).filename().string();
+    NXO_RETURN_IF_ERROR(WriteStubResources(options.resources, name, stub.bytes));
+    data = reinterpret_cast<const unsigned char*>(stub.bytes.data());
+  }
   const std::uint64_t hits = CountRecordMagic(data, stub.bytes.size(), stub.record);
   if (hits != 1)
     return Status::Error("stub " + Quoted(stub.path) + " holds the payload record magic " +
@@ -75,6 +100,20 @@ Status LoadStub(const PackOptions& options, Stub& stub) {
     return Status::Error("stub " + Quoted(stub.path) + " ends inside its payload record");
   if (ReadLe32(data + stub.record + kRecordLengthOffset) != 0)
     return Status::Error("stub " + Quoted(stub.path) + " already carries a payload");
+  return Status::Ok();
+}
+
+// As "java -jar" does: the first jar's manifest names the main class.
+Status MainClassFromManifest(const PackOptions& options, const std::vector<Jar>& jars, ConfigBlock& block) {
+  if (jars.empty()) return Status::Ok();
+  std::string main_class;
+  Status read = ReadManifestMainClass(jars[0].file.data(), jars[0].file.size(), jars[0].directory, main_class);
+  if (!read.ok()) return Status::Error(Quoted(jars[0].path) + ": " + read.message());
+  if (main_class.empty()) return Status::Ok();
+  PackOptions with_main_class = options;
+  with_main_class.main_class = main_class;
+  NXO_RETURN_IF_ERROR(BuildConfigBlock(with_main_class, block));
+  std::printf("nxo pack: main class %s, from the manifest of %s\n", main_class.c_str(), Quoted(jars[0].path).c_str());
   return Status::Ok();
 }
 
@@ -101,6 +140,22 @@ std::string Le32Text(std::uint32_t value) {
   return bytes;
 }
 
+// The image checksum covers the whole file, payload included (the digest
+// counts the field as zero, so the order of the two does not matter).
+Status WriteChecksum(OutputFile& out) {
+  NXO_RETURN_IF_ERROR(out.Flush());
+  std::uint32_t checksum = 0;
+  config::PeHeaderFields pe;
+  {
+    MappedFile written;
+    NXO_RETURN_IF_ERROR(written.Open(out.TemporaryPath()));
+    pe = config::FindPeHeaderFields(written.data(), written.size());
+    if (!pe.is_pe) return Status::Error("internal error: the written stub is no PE image");
+    checksum = pe::PeChecksum(written.data(), written.size(), pe.checksum_offset);
+  }
+  return out.PatchAt(pe.checksum_offset, Le32Text(checksum).data(), 4);
+}
+
 // ---- The command ------------------------------------------------------------------
 
 Status Pack(const PackOptions& options) {
@@ -108,7 +163,6 @@ Status Pack(const PackOptions& options) {
   NXO_RETURN_IF_ERROR(LoadStub(options, stub));
   ConfigBlock block;
   NXO_RETURN_IF_ERROR(BuildConfigBlock(options, block));
-  if (block.main_class.empty()) return Status::Error("no main class: give --main-class NAME");
 
   const std::string support_path =
       options.support ? *options.support : (std::filesystem::path(ProgramDirectory()) / "lib" / "nxo-support.jar").string();
@@ -120,6 +174,8 @@ Status Pack(const PackOptions& options) {
 
   std::vector<Jar> jars;
   NXO_RETURN_IF_ERROR(OpenJars(options, jars));
+  if (block.main_class.empty()) NXO_RETURN_IF_ERROR(MainClassFromManifest(options, jars, block));
+  if (block.main_class.empty()) return Status::Error("no main class: give --main-class NAME");
   std::optional<ClassesTree> classes;
   if (options.classes_directory) {
     classes.emplace();
@@ -154,6 +210,7 @@ Status Pack(const PackOptions& options) {
   NXO_RETURN_IF_ERROR(out.PatchAt(stub.record + kRecordLengthOffset, Le32Text(archive_length).data(), 4));
   NXO_RETURN_IF_ERROR(out.PatchAt(stub.record + kRecordFlagsOffset, Le32Text(flags).data(), 4));
   if (options.verify_integrity) NXO_RETURN_IF_ERROR(WriteDigest(out, archive_length));
+  if (IsWindowsTarget(options.target)) NXO_RETURN_IF_ERROR(WriteChecksum(out));
   return out.Commit();
 }
 

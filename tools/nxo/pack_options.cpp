@@ -48,7 +48,7 @@ const OptionSpec kOptions[] = {
     {"-t", "--target", true,
      [](PackOptions& o, const std::string& v) {
        if (ParseTarget(v, o.target)) return Status::Ok();
-       return Status::Error("unknown target " + Quoted(v) + " (use win32 or linux)");
+       return Status::Error("unknown target " + Quoted(v) + " (use win32, win64 or linux)");
      }},
     {"-m", "--main-class", true,
      [](PackOptions& o, const std::string& v) { o.main_class = v; return Status::Ok(); }},
@@ -61,7 +61,36 @@ const OptionSpec kOptions[] = {
      [](PackOptions& o, const std::string& v) { o.classes_directory = v; return Status::Ok(); }},
     {"", "--stub", true, [](PackOptions& o, const std::string& v) { o.stub = v; return Status::Ok(); }},
     {"", "--support", true, [](PackOptions& o, const std::string& v) { o.support = v; return Status::Ok(); }},
+    // The Windows executable's resources.
+    {"", "--icon", true, [](PackOptions& o, const std::string& v) { o.resources.icon = v; return Status::Ok(); }},
+    {"", "--version", true,
+     [](PackOptions& o, const std::string& v) { o.resources.version_settings.push_back(v); return Status::Ok(); }},
+    {"", "--version-file", true,
+     [](PackOptions& o, const std::string& v) { o.resources.version_file = v; return Status::Ok(); }},
+    {"", "--manifest", true,
+     [](PackOptions& o, const std::string& v) {
+       if (o.resources.manifest == ManifestChoice::kNone)
+         return Status::Error("give --manifest or --no-manifest, not both");
+       o.resources.manifest = ManifestChoice::kFile;
+       o.resources.manifest_file = v;
+       return Status::Ok();
+     }},
+    {"", "--no-manifest", false,
+     [](PackOptions& o, const std::string&) {
+       if (o.resources.manifest == ManifestChoice::kFile)
+         return Status::Error("give --manifest or --no-manifest, not both");
+       o.resources.manifest = ManifestChoice::kNone;
+       return Status::Ok();
+     }},
+    {"", "--ansi-code-page", false,
+     [](PackOptions& o, const std::string&) { o.resources.ansi_code_page = true; return Status::Ok(); }},
 };
+
+bool IsResourceOption(const OptionSpec& option) {
+  const std::string name = option.long_name;
+  return name == "--icon" || name == "--version" || name == "--version-file" || name == "--manifest" ||
+         name == "--no-manifest" || name == "--ansi-code-page";
+}
 
 const OptionSpec* FindOption(const std::string& name) {
   for (const OptionSpec& option : kOptions)
@@ -98,9 +127,14 @@ Status ParseOptions(const std::vector<std::string>& args, PackOptions& options) 
     std::string value;
     if (option->takes_value) NXO_RETURN_IF_ERROR(reader.Value(arg, inline_value, value));
     NXO_RETURN_IF_ERROR(option->apply(options, value));
+    if (IsResourceOption(*option)) options.resources_given = true;
   }
   if (options.help) return Status::Ok();
   if (options.output.empty()) return Status::Error("no output file: give -o FILE");
+  if (options.resources_given && !IsWindowsTarget(options.target))
+    return Status::Error("icon, version and manifest options are for the Windows targets only");
+  if (options.resources.ansi_code_page && options.resources.manifest != ManifestChoice::kDefault)
+    return Status::Error("--ansi-code-page changes nxo's own manifest: it goes with neither --manifest nor --no-manifest");
   return Status::Ok();
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/nxo/app_resources.h"
 #include "tools/nxo/status.h"
 #include "tools/nxo/stub.h"
 
@@ -24,6 +25,8 @@ struct PackOptions {
   bool verify_integrity = false;
   bool check_main_class = true;
   bool help = false;
+  ResourceOptions resources;     // Windows targets only
+  bool resources_given = false;  // any of the resource options
 };
 
 // Reads |args| (the words after "pack") into |options|. An option's value

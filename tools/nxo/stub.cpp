@@ -12,6 +12,10 @@ bool ParseTarget(const std::string& text, Target& target) {
     target = Target::kWin32;
     return true;
   }
+  if (text == "win64") {
+    target = Target::kWin64;
+    return true;
+  }
   if (text == "linux") {
     target = Target::kLinux;
     return true;
@@ -22,22 +26,24 @@ bool ParseTarget(const std::string& text, Target& target) {
 const char* TargetName(Target target) {
   switch (target) {
     case Target::kWin32: return "win32";
+    case Target::kWin64: return "win64";
     case Target::kLinux: return "linux";
     default: return "unknown";
   }
 }
 
 std::string StubFileName(Target target) {
-  return target == Target::kWin32 ? "nxo-win32.exe" : "nxo-linux";
+  switch (target) {
+    case Target::kWin32: return "nxo-win32.exe";
+    case Target::kWin64: return "nxo-win64.exe";
+    default: return "nxo-linux";
+  }
 }
 
 Target TargetOfImage(const unsigned char* data, std::uint64_t size) {
   const config::PeHeaderFields pe = config::FindPeHeaderFields(data, size);
   if (pe.is_pe && !pe.is_pe32_plus && pe.machine == 0x14C) return Target::kWin32;
-  // The same launcher built for x86-64 is what the Windows tests run under
-  // Wine (which cannot run 32-bit code on our machines); the payload and the
-  // digest are laid out alike for both.
-  if (pe.is_pe && pe.is_pe32_plus && pe.machine == 0x8664) return Target::kWin32;
+  if (pe.is_pe && pe.is_pe32_plus && pe.machine == 0x8664) return Target::kWin64;
   if (size >= 16 && std::memcmp(data, "\x7F" "ELF", 4) == 0) return Target::kLinux;
   return Target::kUnknown;
 }
@@ -48,7 +54,7 @@ std::string DescribeImage(const unsigned char* data, std::uint64_t size) {
     std::string text = pe.is_pe32_plus ? "PE32+" : "PE32";
     const bool i386 = pe.machine == 0x14C && !pe.is_pe32_plus;
     const bool x86_64 = pe.machine == 0x8664 && pe.is_pe32_plus;
-    return (i386 || x86_64 ? "win32 " : "unsupported ") + text +
+    return (i386 ? "win32 " : x86_64 ? "win64 " : "unsupported ") + text +
            (pe.machine == 0x14C ? " (i386)" : pe.machine == 0x8664 ? " (x86-64)" : "");
   }
   if (size >= 20 && std::memcmp(data, "\x7F" "ELF", 4) == 0) {
