@@ -97,6 +97,7 @@ Integrity CheckIntegrity(const std::string& executable_path) {
 
 int RunStartup(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
+  SetAnsiCodePageIsUtf8(platform::AnsiCodePageIsUtf8());
   StartupContext context(config::LaunchConfig::OfRunningExecutable());
   config::LaunchConfig& config = context.config;
   natives::PublishNativeContext(&context.natives);

@@ -73,6 +73,11 @@ bool Access(const std::string& path, AccessMode mode);
 // The running executable's full path (the module file name).
 std::string ModuleFileName();
 
+// True when the process's ANSI code page is UTF-8, which the C runtime's
+// locale cannot express (Windows with a UTF-8 activeCodePage manifest). On
+// POSIX the C library's multibyte functions follow the locale, UTF-8 or not.
+bool AnsiCodePageIsUtf8();
+
 struct DirectoryEntry {
   std::string name;
   bool is_directory = false;

@@ -98,7 +98,71 @@ WideString DecodeUtf8(std::string_view utf8) {
   return out;
 }
 
+namespace {
+
+bool ansi_is_utf8 = false;
+
+// Standard UTF-8, as the system's UTF-8 code page has it: four-byte sequences
+// are characters beyond the 16-bit range and become surrogate pairs.
+WideString DecodeSystemUtf8(std::string_view text) {
+  WideString out;
+  std::size_t i = 0;
+  while (i < text.size() && text[i] != '\0') {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
+                               : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
+    unsigned long code = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+    std::size_t k = 1;
+    for (; length != 0 && k < length && i + k < text.size(); ++k) {
+      const unsigned char next = static_cast<unsigned char>(text[i + k]);
+      if (!IsContinuation(next)) break;
+      code = (code << 6) | (next & 0x3F);
+    }
+    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+    if (length == 0 || k < length || overlong || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
+      out.push_back(u'?');
+      i += length == 0 ? 1 : k;
+      continue;
+    }
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(code));
+    }
+    i += length;
+  }
+  return out;
+}
+
+std::string EncodeSystemUtf8(std::u16string_view wide) {
+  std::string out;
+  for (std::size_t i = 0; i < wide.size() && wide[i] != 0; ++i) {
+    const char16_t unit = wide[i];
+    const bool high = unit >= 0xD800 && unit < 0xDC00;
+    if (high && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] < 0xE000) {
+      const unsigned long code = 0x10000 + ((static_cast<unsigned long>(unit) - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+      out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+      ++i;
+    } else if (unit >= 0xD800 && unit < 0xE000) {
+      out.push_back('?');  // a surrogate without its partner has no UTF-8 form
+    } else {
+      out += EncodeUtf8(std::u16string_view(&unit, 1));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+void SetAnsiCodePageIsUtf8(bool utf8) { ansi_is_utf8 = utf8; }
+
 WideString AnsiToWide(std::string_view ansi) {
+  if (ansi_is_utf8) return DecodeSystemUtf8(ansi);
   WideString out;
   std::mbstate_t state{};
   std::size_t i = 0;
@@ -126,6 +190,7 @@ WideString AnsiToWide(std::string_view ansi) {
 }
 
 std::string WideToAnsi(std::u16string_view wide) {
+  if (ansi_is_utf8) return EncodeSystemUtf8(wide);
   std::string out;
   std::mbstate_t state{};
   char buffer[MB_LEN_MAX > 8 ? MB_LEN_MAX : 8];
@@ -150,12 +215,12 @@ std::string WideToAnsi(std::u16string_view wide) {
 }
 
 std::string Utf8ToAnsi(std::string_view text) {
-  if (!HasHighByte(text)) return std::string(text);
+  if (!HasHighByte(text) || ansi_is_utf8) return std::string(text);
   return WideToAnsi(DecodeUtf8(text));
 }
 
 std::string AnsiToUtf8(std::string_view text) {
-  if (!HasHighByte(text)) return std::string(text);
+  if (!HasHighByte(text) || ansi_is_utf8) return std::string(text);
   return EncodeUtf8(AnsiToWide(text));
 }
 

@@ -31,15 +31,22 @@ std::string EncodeUtf8(std::u16string_view wide);
 // "?"; the result ends at its first zero unit.
 WideString DecodeUtf8(std::string_view utf8);
 
-// ANSI (the C runtime's locale) to wide, stopping at the first 0x00 byte.
-// Bytes the locale cannot convert become "?".
+// Tells the ANSI coders below that the process's ANSI code page is UTF-8
+// (Windows 10 1903 and later, with the activeCodePage of the manifest). The C
+// runtime's locale cannot express that code page, so the coders then do the
+// UTF-8 conversion themselves. Set once at start-up, before other threads.
+void SetAnsiCodePageIsUtf8(bool utf8);
+
+// ANSI (the C runtime's locale, or UTF-8: see above) to wide, stopping at the
+// first 0x00 byte. Bytes the locale cannot convert become "?".
 WideString AnsiToWide(std::string_view ansi);
 
 // Wide to ANSI, stopping at the first zero unit. Units the locale cannot
 // represent become "?".
 std::string WideToAnsi(std::u16string_view wide);
 
-// UTF-8 to ANSI when |text| holds a byte of 0x80 or above; unchanged otherwise.
+// UTF-8 to ANSI when |text| holds a byte of 0x80 or above; unchanged otherwise
+// (and always unchanged when the ANSI code page is UTF-8).
 std::string Utf8ToAnsi(std::string_view text);
 
 // ANSI to UTF-8 when |text| holds a byte of 0x80 or above; unchanged otherwise.

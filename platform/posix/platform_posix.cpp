@@ -120,6 +120,8 @@ std::string ModuleFileName() {
   return std::string(buffer, static_cast<size_t>(length));
 }
 
+bool AnsiCodePageIsUtf8() { return false; }
+
 namespace {
 
 bool MatchFileName(const std::string& pattern, const std::string& name) {

@@ -110,11 +110,20 @@ bool Access(const std::string& path, AccessMode mode) {
 }
 
 std::string ModuleFileName() {
-  char buffer[MAX_PATH];
-  DWORD length = ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return std::string();
-  return std::string(buffer, length);
+  // A path of fewer than MAX_PATH characters can still take more bytes than
+  // that in UTF-8, and long-path-aware processes may run from longer ones.
+  std::string buffer(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD size = static_cast<DWORD>(buffer.size());
+    const DWORD length = ::GetModuleFileNameA(nullptr, buffer.data(), size);
+    if (length == 0) return std::string();
+    if (length < size) return buffer.substr(0, length);
+    if (buffer.size() >= 32768 * 3) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
 }
+
+bool AnsiCodePageIsUtf8() { return ::GetACP() == CP_UTF8; }
 
 bool ListDirectory(const std::string& pattern,
                    const std::function<bool(const DirectoryEntry&)>& visit) {

@@ -61,5 +61,33 @@ TEST(AnsiConversion, PassesAsciiThroughUnchanged) {
   EXPECT_EQ(WideToAnsi(std::u16string(u"ab\0c", 4)), "ab");
 }
 
+// With a UTF-8 ANSI code page the C runtime's locale cannot convert: the
+// coders do standard UTF-8, with surrogate pairs for characters beyond 16 bits.
+TEST(AnsiConversion, UsesUtf8WhenTheCodePageIsUtf8) {
+  SetAnsiCodePageIsUtf8(true);
+  const std::string greek = "na\xC3\xAFve \xCE\xB1\xCE\xB2 \xD0\xB6 \xF0\x9F\x98\x80";  // naïve αβ ж 😀
+  const std::u16string wide = u"na\u00efve \u03b1\u03b2 \u0436 \U0001F600";
+  EXPECT_EQ(AnsiToWide(greek), wide);
+  EXPECT_EQ(WideToAnsi(wide), greek);
+  EXPECT_EQ(Utf8ToAnsi(greek), greek);
+  EXPECT_EQ(AnsiToUtf8(greek), greek);
+  struct Case {
+    std::string ansi;
+    std::u16string wide;
+  };
+  const Case malformed[] = {
+      {"a\x80z", u"a?z"},               // stray continuation byte
+      {"a\xC0\xAFz", u"a??z"},          // overlong two-byte form
+      {"a\xE0\x80\xAFz", u"a?z"},       // overlong three-byte form
+      {"a\xED\xA0\x80z", u"a?z"},       // an encoded surrogate
+      {"a\xF4\x90\x80\x80z", u"a?z"},   // beyond U+10FFFF
+      {"a\xCE", u"a?"},                 // cut off by the end
+      {std::string("ab\0cd", 5), u"ab"},
+  };
+  for (const Case& c : malformed) EXPECT_EQ(AnsiToWide(c.ansi), c.wide) << c.ansi;
+  EXPECT_EQ(WideToAnsi(std::u16string(u"a") + char16_t(0xD800) + u"z"), "a?z");  // a lone surrogate
+  SetAnsiCodePageIsUtf8(false);
+}
+
 }  // namespace
 }  // namespace nxo
