@@ -10,6 +10,22 @@ packages="cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libbenchma
 # libraries (Xrender, Xrandr, Xi...) that only its recommendations bring.
 wine_packages="wine wine64"
 
+# Our machines' kernels differ: some run 32-bit x86 programs, some refuse
+# them. An emulator registered for 32-bit programs would only make Wine start
+# 32-bit helpers through it and slow every prefix boot; keep it out of the way,
+# and out of the test below.
+if [ -w /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+  echo 0 > /proc/sys/fs/binfmt_misc/qemu-i386
+fi
+# Where 32-bit programs run, 32-bit Wine runs the i686 build's tests too.
+if "$(dirname "$0")/can-run-i386"; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "setup: adding the i386 architecture for 32-bit Wine"
+    dpkg --add-architecture i386
+  fi
+  wine_packages="$wine_packages wine32:i386"
+fi
+
 missing_from() {
   for package in "$@"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
@@ -28,12 +44,4 @@ if [ -n "$missing" ]; then
 fi
 if [ -n "$missing_wine" ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing_wine >/dev/null
-fi
-
-# Our machines' kernels cannot run 32-bit x86 programs that make system
-# calls, so Wine runs the Windows tests as 64-bit programs. An emulator
-# registered for 32-bit programs would only make Wine start 32-bit helpers
-# that cannot work and slow every prefix boot; keep it out of the way.
-if [ -w /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-  echo 0 > /proc/sys/fs/binfmt_misc/qemu-i386
 fi

@@ -42,14 +42,27 @@ cmake -S . -B build/linux-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DNXO_SANITIZE=
   cmake --build build/linux-test -j "$jobs" &&
   run_ctest build/linux-test -j "$jobs" || status=1
 
-# Wine here runs 64-bit programs only (see scripts/wine-run), so the Windows
-# suite is built for x86-64; the 32-bit stub is checked as a file above.
-echo "== Windows tests under Wine"
+# The Windows suite runs as the x86-64 build everywhere, and as the i686 build
+# under 32-bit Wine where this machine runs 32-bit programs (see
+# scripts/wine-run); elsewhere the 32-bit stub is checked as a file above.
+echo "== Windows tests under Wine (x86-64 build)"
 cmake -S . -B build/win64-test -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
   -DCMAKE_BUILD_TYPE=Debug >/dev/null &&
   cmake --build build/win64-test -j "$jobs" &&
   scripts/wine-run --boot &&
   run_ctest build/win64-test || status=1
+
+if scripts/can-run-i386; then
+  echo "== Windows tests under 32-bit Wine (i686 build)"
+  export NXO_WINE_BITS=32
+  cmake -S . -B build/win32-test -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake \
+    -DCMAKE_BUILD_TYPE=Debug >/dev/null &&
+    cmake --build build/win32-test -j "$jobs" &&
+    run_ctest build/win32-test || status=1
+  unset NXO_WINE_BITS
+else
+  echo "== Windows tests: this machine cannot run 32-bit x86 programs; ran the x86-64 build alone"
+fi
 
 echo "== fuzzers"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

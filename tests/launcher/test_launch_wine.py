@@ -223,7 +223,7 @@ class Launch(unittest.TestCase):
         started, boxes, _ = watched([WINE_RUN, app.exe, *args], app.exe, self.environment(extra))
         lines = []
         if os.path.exists(log_path):
-            with open(log_path, encoding="utf-8") as f:
+            with open(log_path, encoding="utf-8", errors="replace") as f:
                 lines = f.read().splitlines()
         return Outcome(started.returncode, boxes, lines, started.stderr)
 
@@ -316,6 +316,60 @@ class Launch(unittest.TestCase):
         outcome = self.start(bundled, "z")
         self.assert_clean_run(outcome)
         self.assertEqual((outcome.lines("startClass "), outcome.main_args), (["app.Bundled"], ["z"]))
+
+    def test_registry_view_of_the_launchers_own_width(self):
+        """A 64-bit launcher reads the registry's 64-bit view, a 32-bit one
+        the 32-bit view: a runtime registered in the other view is not seen."""
+        own, other = ("64", "32") if TARGET == "win64" else ("32", "64")
+        home = os.path.join(self.work, "registered runtime")
+        os.makedirs(os.path.join(home, "bin", "server"), exist_ok=True)
+        shutil.copy(DOUBLE["full"], os.path.join(home, "bin", "server", "jvm.dll"))
+        app = Packed(self.work, "registered", "app.Registered", ["jre_order s"])
+        key = "HKLM\\SOFTWARE\\JavaSoft\\JRE"
+
+        def reg(view, *args):
+            result = run([WINE_RUN, "reg", *args, "/reg:" + view], env=self.environment())
+            return result.returncode
+
+        try:
+            for view, found in ((own, True), (other, False)):
+                with self.subTest(view=view):
+                    self.assertEqual(reg(view, "add", key, "/v", "CurrentVersion", "/d", "21", "/f"), 0)
+                    self.assertEqual(reg(view, "add", key + "\\21", "/v", "JavaHome", "/d", windows_path(home), "/f"), 0)
+                    outcome = self.start(app)
+                    reg(view, "delete", key, "/f")
+                    if found:
+                        self.assert_clean_run(outcome)
+                        self.assertEqual(outcome.lines("startClass "), ["app.Registered"])
+                    else:
+                        self.assert_box(outcome, 1, "Java Runtime Environment not found.")
+        finally:
+            for view in (own, other):
+                reg(view, "delete", key, "/f")
+
+    def test_non_ascii_folder_name_and_argument(self):
+        """Letters outside every single-byte code page (Greek and Cyrillic
+        together) in the executable's folder and name and in an argument:
+        with the UTF-8 code page of nxo's manifest (which Wine 8 honours)
+        they reach the runtime intact."""
+        name = "αβγ ж app"
+        app = Packed(self.work, name, "app.Unicode", ["jre_order c", "jvmdll " + windows_path(DOUBLE["full"])])
+        outcome = self.start(app, "naïve αβγ ж")
+        self.assert_clean_run(outcome)
+        self.assertEqual(outcome.main_args, ["naïve αβγ ж"])
+        self.assertIn("-Dnxo.app.path=" + windows_path(app.exe), outcome.options)
+        self.assertIn("-Dapplication.home=" + windows_path(app.dir) + "\\", outcome.options)
+        # Without it (--ansi-code-page) the prefix's code page, 1252, holds the
+        # accented letter but neither the Greek nor the Cyrillic ones (the
+        # system maps some to look-alikes, the rest to "?").
+        legacy = Packed(self.work, "legacy", "app.Legacy", ["jre_order c", "jvmdll " + windows_path(DOUBLE["full"])],
+                        extra=["--ansi-code-page"])
+        outcome = self.start(legacy, "na\u00efve \u03b1\u03b2\u03b3 \u0436")
+        self.assert_clean_run(outcome)
+        self.assertEqual(len(outcome.main_args), 1, outcome)
+        self.assertTrue(outcome.main_args[0].startswith("na\u00efve "), outcome)
+        self.assertNotIn("\u03b3", outcome.main_args[0])
+        self.assertNotIn("\u0436", outcome.main_args[0])
 
     def test_start_on_first_thread(self):
         cases = [("-XstartOnFirstThread", "first"), ("-XstartOnFirstThread=1", "first"),
