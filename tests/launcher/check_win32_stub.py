@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Checks the shipped 32-bit Windows stub as a file: a PE32 GUI program for
-i386 that imports only system DLLs, exports exactly the natives of the table,
-and carries the numbered messages as an English string table."""
+"""Checks a shipped Windows stub as a file: a PE32 GUI program for i386 (or,
+for the win64 stub, a PE32+ GUI program for x86-64) that imports only system
+DLLs, exports exactly the natives of the table (decorated names on i386,
+plain ones on x86-64), and carries the numbered messages as an English string
+table."""
 import re
 import struct
 import subprocess
@@ -9,7 +11,10 @@ import sys
 import unittest
 
 STUB = sys.argv.pop(1)
-NATIVES_LIST = sys.argv.pop(1)   # the decorated names, one a line
+NATIVES_LIST = sys.argv.pop(1)   # the exported names, one a line
+with open(STUB, "rb") as stub_file:
+    _header = stub_file.read(4096)
+PLUS = struct.unpack_from("<H", _header, struct.unpack_from("<I", _header, 0x3C)[0] + 24)[0] == 0x20B
 
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "advapi32.dll",
                "msvcrt.dll", "shell32.dll", "ole32.dll", "ws2_32.dll"}
@@ -31,7 +36,8 @@ MESSAGES = {
 
 
 def objdump(*args):
-    return subprocess.run(["i686-w64-mingw32-objdump", *args, STUB], check=True,
+    tool = "x86_64-w64-mingw32-objdump" if PLUS else "i686-w64-mingw32-objdump"
+    return subprocess.run([tool, *args, STUB], check=True,
                           capture_output=True, text=True).stdout
 
 
@@ -41,7 +47,7 @@ def read_string_table(data):
     sections = struct.unpack_from("<H", data, pe + 6)[0]
     optional_size = struct.unpack_from("<H", data, pe + 20)[0]
     optional = pe + 24
-    resource_rva = struct.unpack_from("<I", data, optional + 96 + 2 * 8)[0]
+    resource_rva = struct.unpack_from("<I", data, optional + (112 if PLUS else 96) + 2 * 8)[0]
     table = optional + optional_size
     spans = []
     for i in range(sections):
@@ -80,9 +86,9 @@ def read_string_table(data):
 
 
 class Win32Stub(unittest.TestCase):
-    def test_is_a_pe32_gui_program_for_i386(self):
+    def test_is_a_gui_program_of_its_target(self):
         kind = subprocess.run(["file", "-b", STUB], check=True, capture_output=True, text=True).stdout
-        self.assertIn("PE32 executable (GUI) Intel 80386", kind)
+        self.assertIn("PE32+ executable (GUI) x86-64" if PLUS else "PE32 executable (GUI) Intel 80386", kind)
 
     def test_imports_only_system_dlls(self):
         dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", objdump("-p"))}
