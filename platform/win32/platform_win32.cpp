@@ -199,10 +199,15 @@ bool ReadRegistryValue(RegistryRoot root, const std::string& subkey, const std::
 // ---- Directories and paths ----------------------------------------------
 
 std::string CurrentDirectory() {
-  char buffer[MAX_PATH];
-  DWORD length = ::GetCurrentDirectoryA(MAX_PATH, buffer);
-  if (length == 0 || length >= MAX_PATH) return std::string();
-  return std::string(buffer, length);
+  // As for the module file name: UTF-8 can take more than MAX_PATH bytes.
+  std::string buffer(MAX_PATH, '\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const DWORD length = ::GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (length == 0) return std::string();
+    if (length < buffer.size()) return buffer.substr(0, length);
+    buffer.resize(length);  // the size it needs, its terminating zero included
+  }
+  return std::string();
 }
 
 bool ChangeCurrentDirectory(const std::string& path) {
