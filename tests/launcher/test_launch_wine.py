@@ -353,7 +353,10 @@ class Launch(unittest.TestCase):
         with the UTF-8 code page of nxo's manifest (which Wine 8 honours)
         they reach the runtime intact."""
         name = "αβγ ж app"
-        app = Packed(self.work, name, "app.Unicode", ["jre_order c", "jvmdll " + windows_path(DOUBLE["full"])])
+        # Fewer than MAX_PATH characters, more than MAX_PATH bytes in UTF-8.
+        parent = os.path.join(self.work, "λ" * 110)
+        os.makedirs(parent)
+        app = Packed(parent, name, "app.Unicode", ["jre_order c", "jvmdll " + windows_path(DOUBLE["full"])])
         outcome = self.start(app, "naïve αβγ ж")
         self.assert_clean_run(outcome)
         self.assertEqual(outcome.main_args, ["naïve αβγ ж"])
