@@ -464,6 +464,8 @@ class Resources(NxoTestCase):
                 text = self.inspect(out)
                 self.assertIn("resources: 6\n", text)
                 self.assertIn("icon 2, language 0409, %d bytes" % len(images[1]), text)
+                self.assertIn("    ProductName: Demo\n", text)
+                self.assertIn("    OriginalFilename: %s-demo.exe\n" % target, text)
 
     def test_manifest_choices(self):
         own = os.path.join(self.tmp, "own.manifest")

@@ -180,6 +180,35 @@ std::string TypeName(const ResourceId& type) {
   }
 }
 
+std::size_t Align4(std::size_t at) { return (at + 3) & ~static_cast<std::size_t>(3); }
+
+// The "Key: value" lines of a version resource's string tables: the nodes
+// at depth 3 (VS_VERSION_INFO, StringFileInfo, the table, the string).
+void CollectVersionStrings(const std::string& bytes, std::size_t at, std::size_t end, int depth,
+                           std::vector<std::string>& lines) {
+  while (at + 6 <= end) {
+    const std::size_t length = Le16(bytes, at);
+    const std::size_t value_length = Le16(bytes, at + 2);
+    const bool text = Le16(bytes, at + 4) == 1;
+    if (length < 6 || at + length > end) return;
+    std::u16string key;
+    std::size_t k = at + 6;
+    for (; k + 2 <= at + length && Le16(bytes, k) != 0; k += 2) key.push_back(static_cast<char16_t>(Le16(bytes, k)));
+    const std::size_t value = Align4(k + 2);
+    const std::size_t value_bytes = text ? 2 * value_length : value_length;
+    if (value + value_bytes > at + length && value_length != 0) return;
+    if (depth == 3 && text) {
+      std::u16string units;
+      for (std::size_t v = value; v + 2 <= value + value_bytes && Le16(bytes, v) != 0; v += 2)
+        units.push_back(static_cast<char16_t>(Le16(bytes, v)));
+      lines.push_back(EncodeUtf8(key) + ": " + EncodeUtf8(units));
+    } else if (depth < 3) {
+      CollectVersionStrings(bytes, Align4(value + value_bytes), at + length, depth + 1, lines);
+    }
+    at = Align4(at + length);
+  }
+}
+
 }  // namespace
 
 Status ParseIconFile(const std::string& bytes, std::vector<IconImage>& images) {
@@ -339,6 +368,11 @@ std::vector<std::string> DescribeResources(const pe::ResourceTable& table) {
     std::snprintf(language, sizeof language, "%04x", r.language);
     lines.push_back(TypeName(r.type) + " " + r.name.Describe() + ", language " + language + ", " +
                     std::to_string(r.bytes.size()) + " bytes");
+    if (r.type == ResourceId(pe::kRtVersion)) {
+      std::vector<std::string> strings;
+      CollectVersionStrings(r.bytes, 0, r.bytes.size(), 0, strings);
+      for (const std::string& line : strings) lines.push_back("  " + line);
+    }
   }
   return lines;
 }
