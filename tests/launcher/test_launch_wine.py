@@ -252,8 +252,9 @@ class Launch(unittest.TestCase):
 
     def test_arguments_properties_and_start_class(self):
         # Wine reads the Unix arguments as UTF-8 in a UTF-8 locale; the
-        # prefix's ANSI code page (1252) holds the accented letter, which
-        # must reach Java unchanged through the ANSI argument vector.
+        # ANSI code page (UTF-8 with nxo's manifest) holds the accented
+        # letter, which must reach Java unchanged through the ANSI argument
+        # vector.
         outcome = self.start(self.hello, "cmd 1", "x", "tail\\", "na\u00efve",
                              external=["property empty.property", "property unicode=caf\u00e9"],
                              env={"LC_ALL": "C.UTF-8"})
