@@ -423,7 +423,8 @@ Status WriteResources(std::string& image, const ResourceTable& table) {
   // at them. Sections of code or data may be addressed from anywhere.
   for (std::size_t i = first_moved; i < sections.size(); ++i)
     if (sections[i].name != ".reloc")
-      return Status::Error("section " + Quoted(sections[i].name) + " follows the resources and cannot be moved");
+      return Status::Error("section " + Quoted(sections[i].name) +
+                           " follows the resources and cannot be moved (is the stub stripped?)");
   for (std::uint32_t d = 0; d < layout.directory_count; ++d) {
     if (d == kResourceDirectory || d == kRelocationDirectory || d == kSecurityDirectory) continue;
     const Directory entry = ReadDirectory(image, layout, d);
