@@ -197,10 +197,17 @@ NativeHandle StartPipedCommand(const std::string& command_line);
 bool WriteToHandle(NativeHandle handle, const void* bytes, std::size_t length);
 void CloseNativeHandle(NativeHandle handle);
 
-// What the process uses as |stream| now, kept so that it can be given back
-// with RestoreStandardStream: the handle itself on Windows, a close-on-exec
-// duplicate of the descriptor on POSIX. Invalid when the stream is closed.
+// A copy of what the process uses as |stream| now, kept so that it can be
+// given back with RestoreStandardStream: a duplicate of the handle or
+// descriptor, which lives on when the C runtime closes its own. Invalid when
+// the stream is closed.
 NativeHandle SaveStandardStream(StandardStream stream);
+
+// Makes the C runtime's stdout or stderr write to |handle| (unbuffered
+// unless |buffered|). Doing so may close the handle the runtime held for
+// the stream and change what the system reports as the standard handle, so
+// SetStandardHandle follows it.
+void AttachRuntimeStream(StandardStream stream, NativeHandle handle, bool buffered);
 
 // Makes |handle| the process's |stream| for the system, which started
 // processes and the JVM inherit. True when the system reports |handle| as
@@ -208,14 +215,8 @@ NativeHandle SaveStandardStream(StandardStream stream);
 // handle do not reach |handle|.
 bool SetStandardHandle(StandardStream stream, NativeHandle handle);
 
-// Makes the C runtime's stdout or stderr write to |handle| (unbuffered
-// unless |buffered|), without changing what the system reports as the
-// standard handle. Where the runtime's stream writes through the system's
-// descriptor (POSIX), SetStandardHandle has already done the rest.
-void AttachRuntimeStream(StandardStream stream, NativeHandle handle, bool buffered);
-
-// Gives |stream| back the handle SaveStandardStream returned (and releases
-// the POSIX duplicate).
+// Gives |stream| back the handle SaveStandardStream returned, which the
+// stream then owns.
 void RestoreStandardStream(StandardStream stream, NativeHandle saved);
 
 // The console interrupt (SIGINT) and the termination request (SIGTERM).

@@ -154,7 +154,7 @@ bool SetStandardHandle(StandardStream stream, NativeHandle handle) {
 
 void AttachRuntimeStream(StandardStream stream, NativeHandle, bool buffered) {
   // The runtime's stream writes to descriptor 1 or 2, which SetStandardHandle
-  // has pointed at the target; only the buffering is left to choose.
+  // points at the target; only the buffering is left to choose.
   std::FILE* runtime_stream = RuntimeStreamOf(stream);
   std::fflush(runtime_stream);
   std::setvbuf(runtime_stream, nullptr, buffered ? _IOFBF : _IONBF, buffered ? BUFSIZ : 0);

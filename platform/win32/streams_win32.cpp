@@ -111,7 +111,13 @@ void CloseNativeHandle(NativeHandle handle) {
 }
 
 NativeHandle SaveStandardStream(StandardStream stream) {
-  return FromHandle(::GetStdHandle(StandardHandleId(stream)));
+  HANDLE current = ::GetStdHandle(StandardHandleId(stream));
+  HANDLE self = ::GetCurrentProcess();
+  HANDLE copy = nullptr;
+  if (current == nullptr || current == INVALID_HANDLE_VALUE ||
+      !::DuplicateHandle(self, current, self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    return kInvalidHandle;
+  return FromHandle(copy);
 }
 
 bool SetStandardHandle(StandardStream stream, NativeHandle handle) {
@@ -123,6 +129,9 @@ void AttachRuntimeStream(StandardStream stream, NativeHandle handle, bool buffer
   // The runtime's stream gets a descriptor of its own on a duplicate of the
   // handle, placed where the stream writes; a windowed program's stream may
   // have no descriptor yet, so it is opened on the null device first.
+  // Placing it closes the handle the runtime held there (the inherited
+  // standard handle itself), and some runtimes set the system's standard
+  // handle too: the caller sets that afterwards.
   std::FILE* runtime_stream = RuntimeStreamOf(stream);
   std::fflush(runtime_stream);
   HANDLE self = ::GetCurrentProcess();
@@ -134,13 +143,9 @@ void AttachRuntimeStream(StandardStream stream, NativeHandle handle, bool buffer
     ::CloseHandle(duplicate);
     return;
   }
-  // Some runtimes also set the system's handle when descriptor 1 or 2
-  // changes; what the system reports stays as it was.
-  HANDLE system_handle = ::GetStdHandle(StandardHandleId(stream));
   if (::_fileno(runtime_stream) < 0) std::freopen("NUL", "a", runtime_stream);
   if (::_fileno(runtime_stream) >= 0) ::_dup2(descriptor, ::_fileno(runtime_stream));
   ::_close(descriptor);
-  ::SetStdHandle(StandardHandleId(stream), system_handle);
   std::setvbuf(runtime_stream, nullptr, buffered ? _IOFBF : _IONBF, buffered ? BUFSIZ : 0);
 }
 
