@@ -6,6 +6,7 @@
 #include "console/output_redirector.h"
 #include "jni/jni_helpers.h"
 #include "platform/platform.h"
+#include "support/trail.h"
 
 namespace nxo::console {
 
@@ -29,6 +30,8 @@ void CallSystemExit(JNIEnv* env, int code) {
 void OnInterruptSignal(int signal_number) {
   CurrentJavaVm source = current_vm_source.load();
   JavaVM* vm = source != nullptr ? source() : nullptr;
+  NXO_TRAIL("console", "signal %d: %s", signal_number,
+            vm != nullptr ? "asking the JVM for System.exit(0)" : "no JVM, passing it on");
   if (vm != nullptr) {
     void* raw_env = nullptr;
     if (vm->AttachCurrentThread(&raw_env, nullptr) == JNI_OK) {
