@@ -211,6 +211,21 @@ class StandardStreamsOnLinux(unittest.TestCase):
                         self.assertEqual(len(got), count)
                         self.assertEqual(got, [f"out {i}" for i in range(count)])
 
+    def test_the_launchers_own_messages_follow(self):
+        # No JVM starts: what reaches the command is the launcher's own
+        # C-runtime output, buffered for a pipe and flushed at exit.
+        not_a_library = self.path("libjvm.so")
+        with open(not_a_library, "w") as f:
+            f.write("not a library\n")
+        result = self.start([f"stderr |python3 {self.sink} {self.path('errors.log')}",
+                             "jre_order c", f"jvmdll {not_a_library}"], check_jni=False)
+        self.assertEqual(result.returncode, 2)
+        self.assertEqual(result.stderr, "")
+        wait_for(self.path("errors.log"))
+        text = "\n".join(self.read("errors.log"))
+        self.assertIn(not_a_library, text)  # the system's reason names the file
+        self.assertIn("Error: Java Runtime Environment not valid.", text)
+
     def start_waiting(self, extra, check_jni):
         """Starts the application until it prints "waiting" and sleeps."""
         marker = self.path("hook.marker")
