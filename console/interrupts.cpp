@@ -39,7 +39,9 @@ void OnInterruptSignal(int signal_number) {
       vm->DetachCurrentThread();
     }
   }
-  platform::ChainPreviousInterruptHandler(signal_number);
+  // The hook ran with a JVM, so none now means it has been destroyed and its
+  // library (where the JVM's own handler lives) may be unloaded.
+  platform::ChainPreviousInterruptHandler(signal_number, vm == nullptr);
 }
 
 }  // namespace

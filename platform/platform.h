@@ -237,7 +237,11 @@ bool InstallInterruptHandlers(InterruptCallback callback);
 
 // Calls the handler that |signal_number| had before the launcher's, when
 // that was a function (not the default action, ignore, or an error value).
-void ChainPreviousInterruptHandler(int signal_number);
+// With |libraries_unloaded| that function may live in a library that is gone
+// (the JVM's own handler, after the runtime was unloaded), so it is not
+// called: on POSIX the signal then takes its default action, which ends the
+// process as the sender asked; on Windows nothing more happens.
+void ChainPreviousInterruptHandler(int signal_number, bool libraries_unloaded);
 
 // ---- Launch support -------------------------------------------------------
 

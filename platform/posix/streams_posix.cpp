@@ -282,10 +282,20 @@ bool InstallInterruptHandlers(InterruptCallback callback) {
   return installed;
 }
 
-void ChainPreviousInterruptHandler(int signal_number) {
+void ChainPreviousInterruptHandler(int signal_number, bool libraries_unloaded) {
   Previous* entry = PreviousFor(signal_number);
   if (entry == nullptr) return;
   const struct sigaction& action = entry->action;
+  if (libraries_unloaded) {
+    if (!(action.sa_flags & SA_SIGINFO) && action.sa_handler == SIG_IGN) return;
+    struct sigaction default_action;
+    std::memset(&default_action, 0, sizeof default_action);
+    default_action.sa_handler = SIG_DFL;
+    ::sigaction(signal_number, &default_action, nullptr);
+    // Delivered to a thread that does not block it (this one blocks all).
+    ::kill(::getpid(), signal_number);
+    return;
+  }
   if (action.sa_flags & SA_SIGINFO) {
     if (action.sa_sigaction != nullptr) action.sa_sigaction(signal_number, &entry->last_info, nullptr);
     return;

@@ -181,7 +181,8 @@ bool InstallInterruptHandlers(InterruptCallback callback) {
   return previous_interrupt != SIG_ERR && previous_terminate != SIG_ERR;
 }
 
-void ChainPreviousInterruptHandler(int signal_number) {
+void ChainPreviousInterruptHandler(int signal_number, bool libraries_unloaded) {
+  if (libraries_unloaded) return;
   SignalHandler handler = signal_number == kInterruptSignal   ? previous_interrupt
                           : signal_number == kTerminateSignal ? previous_terminate
                                                               : SIG_DFL;
