@@ -27,19 +27,51 @@ std::FILE* RuntimeStreamOf(StandardStream stream) {
   return stream == StandardStream::kOutput ? stdout : stderr;
 }
 
+// The attribute-list calls, looked up at run time: systems before Vista do
+// not have them, and importing them would stop the launcher from starting
+// there at all.
+struct AttributeListCalls {
+  decltype(&::InitializeProcThreadAttributeList) initialize = nullptr;
+  decltype(&::UpdateProcThreadAttribute) update = nullptr;
+  decltype(&::DeleteProcThreadAttributeList) remove = nullptr;
+};
+
+AttributeListCalls FindAttributeListCalls() {
+  AttributeListCalls calls;
+  HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+  if (kernel == nullptr) return calls;
+  calls.initialize = reinterpret_cast<decltype(calls.initialize)>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel, "InitializeProcThreadAttributeList")));
+  calls.update = reinterpret_cast<decltype(calls.update)>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel, "UpdateProcThreadAttribute")));
+  calls.remove = reinterpret_cast<decltype(calls.remove)>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel, "DeleteProcThreadAttributeList")));
+  return calls;
+}
+
 // Starts |command_line| with |input| as its standard input and nothing else
 // inherited: the attribute list names the one handle the child may inherit,
 // so other inheritable handles of the process (the JVM's, a library's) stay
 // out of it.
 bool CreateProcessReadingFrom(const std::string& command_line, HANDLE input) {
+  const AttributeListCalls calls = FindAttributeListCalls();
   SIZE_T list_size = 0;
-  ::InitializeProcThreadAttributeList(nullptr, 1, 0, &list_size);
-  std::vector<unsigned char> list_memory(list_size);
-  auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list_memory.data());
-  if (!::InitializeProcThreadAttributeList(attributes, 1, 0, &list_size)) return false;
+  std::vector<unsigned char> list_memory;
+  LPPROC_THREAD_ATTRIBUTE_LIST attributes = nullptr;
   HANDLE inherited[] = {input};
-  const bool listed = ::UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
-                                                  inherited, sizeof inherited, nullptr, nullptr);
+  if (calls.initialize != nullptr && calls.update != nullptr && calls.remove != nullptr) {
+    calls.initialize(nullptr, 1, 0, &list_size);
+    list_memory.resize(list_size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list_memory.data());
+    if (calls.initialize(list, 1, 0, &list_size)) {
+      if (calls.update(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited, sizeof inherited, nullptr,
+                       nullptr))
+        attributes = list;
+      else
+        calls.remove(list);
+    }
+  }
+  const bool listed = attributes != nullptr;
   // Without the list (a system older than the attribute) the read end is
   // the only handle the launcher itself has made inheritable so far.
   STARTUPINFOEXA startup;
@@ -50,14 +82,14 @@ bool CreateProcessReadingFrom(const std::string& command_line, HANDLE input) {
   startup.StartupInfo.hStdInput = input;
   startup.StartupInfo.hStdOutput = nullptr;
   startup.StartupInfo.hStdError = nullptr;
-  startup.lpAttributeList = listed ? attributes : nullptr;
+  startup.lpAttributeList = attributes;
   std::vector<char> line(command_line.begin(), command_line.end());
   line.push_back('\0');
   PROCESS_INFORMATION process;
   const DWORD flags = CREATE_NO_WINDOW | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0);
-  const bool started = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, flags,
-                                                  nullptr, nullptr, &startup.StartupInfo, &process);
-  ::DeleteProcThreadAttributeList(attributes);
+  const bool started = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                                        nullptr, &startup.StartupInfo, &process);
+  if (listed) calls.remove(attributes);
   if (!started) return false;
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
