@@ -3,11 +3,18 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "jni/jni_helpers.h"
+#include "support/trail.h"
+
 namespace nxo::console {
 
 namespace {
 
 using platform::StandardStream;
+
+const char* NameOf(StandardStream stream) {
+  return stream == StandardStream::kOutput ? "stdout" : "stderr";
+}
 
 bool BridgeForced() { return !platform::GetEnvironment(kForceBridgeVariable).value_or("").empty(); }
 
@@ -38,13 +45,21 @@ OutputTarget& OutputRedirector::Acquire(const std::string& value) {
   target.is_pipe = !value.empty() && value[0] == '|';
   target.handle = target.is_pipe ? platform::StartPipedCommand(value.substr(1))
                                  : platform::OpenAppendFile(value);
+  if (target.handle == platform::kInvalidHandle) {
+    NXO_TRAIL("console", target.is_pipe ? "command \"%s\" could not be started"
+                                        : "file \"%s\" could not be opened for appending",
+              target.is_pipe ? value.c_str() + 1 : value.c_str());
+  }
   targets_.push_back(target);
   return targets_.back();
 }
 
 bool OutputRedirector::Redirect(StandardStream stream, const std::string& value) {
   const OutputTarget& target = Acquire(value);
-  if (target.handle == platform::kInvalidHandle) return false;
+  if (target.handle == platform::kInvalidHandle) {
+    NXO_TRAIL("console", "%s stays as it was: its target \"%s\" failed", NameOf(stream), value.c_str());
+    return false;
+  }
   StreamRedirection& redirection = Mutable(stream);
   if (redirection.redirected) return true;
   if (!output_.redirected && !error_.redirected) std::atexit(ReleaseProcessRedirector);
@@ -52,11 +67,20 @@ bool OutputRedirector::Redirect(StandardStream stream, const std::string& value)
   redirection.redirected = true;
   redirection.target = target.handle;
   redirection.saved = platform::SaveStandardStream(stream);
-  const bool accepted = !BridgeForced() && platform::SetStandardHandle(stream, target.handle);
-  redirection.needs_bridge = !accepted;
   // A file takes every line of the launcher at once; a command's pipe is
   // written in blocks and flushed at exit.
   platform::AttachRuntimeStream(stream, target.handle, target.is_pipe);
+  if (BridgeForced()) {
+    // As if the system had refused: it keeps reporting what it had.
+    if (redirection.saved != platform::kInvalidHandle)
+      platform::SetStandardHandle(stream, redirection.saved);
+    redirection.needs_bridge = true;
+  } else {
+    redirection.needs_bridge = !platform::SetStandardHandle(stream, target.handle);
+  }
+  NXO_TRAIL("console", "%s goes to %s \"%s\"%s", NameOf(stream), target.is_pipe ? "command" : "file",
+            target.is_pipe ? value.c_str() + 1 : value.c_str(),
+            redirection.needs_bridge ? "; the system kept its handle, so Java output takes the bridge" : "");
   return true;
 }
 
