@@ -224,7 +224,7 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
   if (result == kLaunchOk) {
     JNIEnv* env = host.env;
     if (!config::keys::AsSystemClassLoader(config)) AppendProtocolHandlerPackage(env);
-    if (startup_hook != nullptr) startup_hook();
+    if (startup_hook != nullptr) startup_hook(context);
     const bool close_on_window = config::keys::SplashCloseOnWindow(config);
     if (close_on_window) splash::InstallSplashCloseOnWindow(env);
     splash::ApplyLaunchClosePolicy(close_on_window ? kSplashAwaitingWindowMs : kSplashAfterLaunchMs);

@@ -25,9 +25,11 @@ inline constexpr int kVersionTooHigh = 12;
 
 inline constexpr const char* kStartClassName = "com.tarnwick.nxo.KestrelLauncher";
 
-using StartupHookFunction = void (*)();
-
 struct StartupContext;
+
+// Called once the JVM exists and its version is accepted (console/ ties the
+// standard streams and the interrupts to it).
+using StartupHookFunction = void (*)(StartupContext& context);
 
 // Runs the launch with the context's configuration, runtime and JVM host.
 // |arguments| excludes the program name. Failures are shown before the code

@@ -1,5 +1,6 @@
 #include "launcher/startup.h"
 
+#include <atomic>
 #include <clocale>
 
 #include "config/integrity.h"
@@ -47,6 +48,22 @@ void ApplyWildcardMode(StartupContext& context, int& argc, char**& argv) {
   ExpandCommandLine(expansion, context.arguments);
   argc = context.arguments.Count();
   argv = context.arguments.Values();
+}
+
+// Interrupts arrive without a context: the host they may end is published
+// for them while the launch runs, and withdrawn before the context goes.
+std::atomic<runtime::JvmHost*> interrupt_host{nullptr};
+
+// The JVM an interrupt should end: the host's, while it holds one.
+JavaVM* CurrentJavaVm() {
+  runtime::JvmHost* host = interrupt_host.load();
+  return host != nullptr ? host->vm : nullptr;
+}
+
+// Ties the console's streams and interrupts to the JVM the launch created.
+void StartupHook(StartupContext& context) {
+  interrupt_host.store(&context.host);
+  console::StartupHook(context.host.env, CurrentJavaVm);
 }
 
 }  // namespace
@@ -130,7 +147,7 @@ int RunStartup(int argc, char** argv) {
   request.context = &context;
   request.argument_count = argc > 0 ? argc - 1 : 0;
   request.arguments = argc > 0 ? argv + 1 : argv;
-  request.startup_hook = console::StartupHook;
+  request.startup_hook = StartupHook;
 
   unsigned result;
   if (!config::keys::StartOnFirstThreadOption(config).empty())
@@ -138,6 +155,7 @@ int RunStartup(int argc, char** argv) {
   else
     result = platform::RunOnNewThread(RunLaunch, &request);
 
+  interrupt_host.store(nullptr);
   runtime::UnloadJvm(context.host);
   natives::PublishNativeContext(nullptr);
   return static_cast<int>(result);

@@ -28,3 +28,4 @@ NXO_NATIVE(KestrelClassLoader, findResource, "(Ljava/lang/String;)Ljava/net/URL;
 NXO_NATIVE(KestrelClassLoader, findResource0, "(Ljava/lang/String;)Ljava/net/URL;", 12, jobject, (JNIEnv*, jobject, jstring))
 NXO_NATIVE(KestrelClassLoader, findResources, "(Ljava/lang/String;)Ljava/util/Enumeration;", 12, jobject, (JNIEnv*, jobject, jstring))
 NXO_NATIVE(KestrelClassLoader, getEmbeddedJars, "()[Ljava/lang/String;", 8, jobjectArray, (JNIEnv*, jobject))
+NXO_NATIVE(RedirOutputStream, write, "(I)V", 12, void, (JNIEnv*, jobject, jint))

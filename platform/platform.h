@@ -172,6 +172,82 @@ void ShowWarningBox(const std::string& text, const std::string& caption, void* o
 using ThreadProcedure = unsigned (*)(void* argument);
 unsigned RunOnNewThread(ThreadProcedure procedure, void* argument);
 
+// ---- Standard streams, piped commands and interrupts ---------------------
+
+// A file or pipe as the system knows it: a HANDLE on Windows, a descriptor
+// elsewhere. Wide enough for either, so Java code can hold one in a long.
+using NativeHandle = std::intptr_t;
+inline constexpr NativeHandle kInvalidHandle = -1;
+
+enum class StandardStream { kOutput, kError };
+
+// Opens |path| for writing at its end: created if missing, never truncated,
+// every write appended even when others write to the file too. Not
+// inherited by commands the launcher starts. Invalid on failure (a
+// directory, no permission, a missing parent).
+NativeHandle OpenAppendFile(const std::string& path);
+
+// Starts |command_line| with its standard input fed from a new pipe and
+// returns the pipe's write end, which only the launcher holds; invalid when
+// the pipe cannot be made or the command cannot be started. The command
+// gets nothing else of the launcher's: no console window and no other handle
+// on Windows (an explicit inheritance list); on POSIX the command line is
+// split like a shell's simple command (blanks, quotes, backslashes; no
+// expansions), found through PATH, given /dev/null as its output and error,
+// and put in a process group of its own, so that a terminal's Ctrl+C ends
+// the application and leaves the command to read what is left.
+NativeHandle StartPipedCommand(const std::string& command_line);
+
+// Writes all of |length| bytes; false when the system refused some.
+bool WriteToHandle(NativeHandle handle, const void* bytes, std::size_t length);
+void CloseNativeHandle(NativeHandle handle);
+
+// A copy of what the process uses as |stream| now, kept so that it can be
+// given back with RestoreStandardStream: a duplicate of the handle or
+// descriptor, which lives on when the C runtime closes its own. Invalid when
+// the stream is closed.
+NativeHandle SaveStandardStream(StandardStream stream);
+
+// Makes the C runtime's stdout or stderr write to |handle| (unbuffered
+// unless |buffered|). Doing so may close the handle the runtime held for
+// the stream and change what the system reports as the standard handle, so
+// SetStandardHandle follows it.
+void AttachRuntimeStream(StandardStream stream, NativeHandle handle, bool buffered);
+
+// Makes |handle| the process's |stream| for the system, which started
+// processes and the JVM inherit. True when the system reports |handle| as
+// the stream afterwards; false means writes through the system's standard
+// handle do not reach |handle|.
+bool SetStandardHandle(StandardStream stream, NativeHandle handle);
+
+// Gives |stream| back the handle SaveStandardStream returned, which the
+// stream then owns.
+void RestoreStandardStream(StandardStream stream, NativeHandle saved);
+
+// The console interrupt (SIGINT) and the termination request (SIGTERM).
+inline constexpr int kInterruptSignal = 2;
+inline constexpr int kTerminateSignal = 15;
+
+// Runs outside any signal handler, on a thread that may call into the JVM.
+using InterruptCallback = void (*)(int signal_number);
+
+// Installs the launcher's handler for SIGINT, then for SIGTERM, keeping
+// the handler each had before. |callback| runs for each signal: on Windows
+// on the thread the C runtime delivers console interrupts on; on POSIX a
+// signal handler may only do async-signal-safe work, so the handler writes
+// the signal into a pipe and a thread of the launcher runs |callback|; a
+// signal the process inherited as ignored stays ignored there. False when
+// the handlers could not be installed. Installs at most once.
+bool InstallInterruptHandlers(InterruptCallback callback);
+
+// Calls the handler that |signal_number| had before the launcher's, when
+// that was a function (not the default action, ignore, or an error value).
+// With |libraries_unloaded| that function may live in a library that is gone
+// (the JVM's own handler, after the runtime was unloaded), so it is not
+// called: on POSIX the signal then takes its default action, which ends the
+// process as the sender asked; on Windows nothing more happens.
+void ChainPreviousInterruptHandler(int signal_number, bool libraries_unloaded);
+
 // ---- Launch support -------------------------------------------------------
 
 // Whether the process runs with raised rights (an elevated token on Windows,

@@ -15,6 +15,22 @@
 //                                the runtime's version cannot be read
 //   NXO_JVM_DOUBLE_LOG_THREAD    creation also logs whether it runs on the
 //                                process's first thread
+//   NXO_JVM_DOUBLE_PRINT         main writes "double stdout" and "double
+//                                stderr" lines to the process's standard
+//                                handles, as a runtime's FileDescriptor.out
+//                                and .err do, and "bridge stdout"/"bridge
+//                                stderr" through the launcher's exported
+//                                RedirOutputStream.write native when the
+//                                launcher installed the bridge (System.setOut
+//                                or setErr); at unload, "at unload" goes to
+//                                the standard output handle (before the
+//                                launcher's exit-time teardown when the
+//                                launch unloads the JVM, after it when the
+//                                process ends through System.exit)
+//   NXO_JVM_DOUBLE_RAISE         main raises this signal number through the
+//                                C runtime (the launcher's handler then asks
+//                                for System.exit, which the double performs
+//                                with the C runtime's exit)
 // Every other JNI function is a trap: a call to it is logged and aborts,
 // so a test notices the launcher needing more than the double offers.
 //
@@ -23,6 +39,7 @@
 #define _JNI_IMPLEMENTATION_
 #include <jni.h>
 
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +56,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 #else
+#include <dlfcn.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #endif
@@ -91,10 +109,11 @@ void Log(const std::string& line) {
 // ---- Objects ------------------------------------------------------------------
 
 struct Object {
-  enum Kind { kClass, kString, kArray, kThrowable } kind;
+  enum Kind { kClass, kString, kArray, kThrowable, kInstance } kind;
   std::string name;      // class name, or the throwable's class
   std::u16string text;   // strings
-  std::vector<jobject> items;  // arrays
+  std::vector<jobject> items;  // arrays; an instance's constructor argument
+  jlong long_field = 0;  // an instance's one long field (RedirOutputStream.h)
 };
 
 std::set<Object*> live_locals;
@@ -112,7 +131,7 @@ std::string TextOf(jobject handle) {
 }
 
 jstring NewJavaString(std::u16string text) {
-  return static_cast<jstring>(NewLocal(new Object{Object::kString, "java/lang/String", std::move(text), {}}));
+  return static_cast<jstring>(NewLocal(new Object{Object::kString, "java/lang/String", std::move(text), {}, 0}));
 }
 
 // ---- The pretend runtime ---------------------------------------------------
@@ -121,7 +140,16 @@ const char* const kLauncherClass = "com/tarnwick/nxo/KestrelLauncher";
 const char* const kSystemClass = "java/lang/System";
 const char* const kStringClass = "java/lang/String";
 
+const char* const kBridgeClass = "com/tarnwick/nxo/RedirOutputStream";
+const char* const kPrintStreamClass = "java/io/PrintStream";
+
 int main_method, get_property_method, set_property_method, start_class_field;
+int exit_method, set_out_method, set_err_method, bridge_init, print_stream_init, handle_field;
+
+// The streams System.setOut and System.setErr received: copies of the
+// RedirOutputStream inside each PrintStream, owned by the double.
+Object* system_out_bridge = nullptr;
+Object* system_err_bridge = nullptr;
 
 std::string pending_exception;  // class name of the pending throwable, or ""
 std::map<std::string, std::string> properties;
@@ -141,11 +169,69 @@ std::string DefaultVersion() {
 #endif
 }
 
+// What a Java program printing through System.out and System.err would
+// cause: writes to the standard handles, or calls of the bridge's native.
+void WriteToStandardHandle(bool error, const std::string& text) {
+#ifdef _WIN32
+  DWORD written = 0;
+  WriteFile(GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE), text.data(),
+            static_cast<DWORD>(text.size()), &written, nullptr);
+#else
+  ssize_t ignored = write(error ? 2 : 1, text.data(), text.size());
+  (void)ignored;
+#endif
+}
+
+void WriteThroughBridge(Object* bridge, const std::string& text) {
+  using WriteNative = void(JNICALL*)(JNIEnv*, jobject, jint);
+#ifdef _WIN32
+  // How a runtime binds the native of a class whose library is the
+  // executable: by its exported name.
+  auto native = reinterpret_cast<WriteNative>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA(nullptr), "Java_com_tarnwick_nxo_RedirOutputStream_write")));
+#else
+  auto native = reinterpret_cast<WriteNative>(dlsym(RTLD_DEFAULT, "Java_com_tarnwick_nxo_RedirOutputStream_write"));
+#endif
+  if (native == nullptr) {
+    Log("missing_native RedirOutputStream.write");
+    return;
+  }
+  for (char c : text) native(&the_env, reinterpret_cast<jobject>(bridge), static_cast<unsigned char>(c));
+}
+
+void Print() {
+  WriteToStandardHandle(false, "double stdout\n");
+  WriteToStandardHandle(true, "double stderr\n");
+  if (system_out_bridge != nullptr) WriteThroughBridge(system_out_bridge, "bridge stdout\n");
+  if (system_err_bridge != nullptr) WriteThroughBridge(system_err_bridge, "bridge stderr\n");
+}
+
 void RecordMain(jobjectArray arguments) {
   Log("main");
   if (arguments != nullptr)
     for (jobject item : Of(arguments)->items) Log("main_arg " + TextOf(item));
+  if (Enabled("NXO_JVM_DOUBLE_PRINT")) Print();
+  if (!Setting("NXO_JVM_DOUBLE_RAISE").empty()) {
+    const int signal_number = std::atoi(Setting("NXO_JVM_DOUBLE_RAISE").c_str());
+    Log("raise " + std::to_string(signal_number));
+    std::raise(signal_number);
+    Log("raise returned");
+  }
   if (Enabled("NXO_JVM_DOUBLE_THROW")) Throw("java/lang/IllegalStateException");
+}
+
+void SetSystemStream(bool error, jobject print_stream) {
+  Log(error ? "setErr" : "setOut");
+  Object*& slot = error ? system_err_bridge : system_out_bridge;
+  const std::vector<jobject>& inner = Of(print_stream)->items;
+  if (!inner.empty() && inner[0] != nullptr) slot = new Object(*Of(inner[0]));
+}
+
+// System.exit as the runtime does it: the C runtime's exit, whose exit
+// handlers (the launcher's teardown among them) run before the process ends.
+[[noreturn]] void SystemExit(jint code) {
+  Log("system_exit " + std::to_string(code));
+  std::exit(code);
 }
 
 jobject CallStatic(jmethodID method, const std::vector<jobject>& arguments) {
@@ -169,6 +255,11 @@ jobject CallStatic(jmethodID method, const std::vector<jobject>& arguments) {
   }
   if (method == reinterpret_cast<jmethodID>(&main_method)) {
     RecordMain(static_cast<jobjectArray>(arguments[0]));
+    return nullptr;
+  }
+  if (method == reinterpret_cast<jmethodID>(&set_out_method) ||
+      method == reinterpret_cast<jmethodID>(&set_err_method)) {
+    SetSystemStream(method == reinterpret_cast<jmethodID>(&set_err_method), arguments[0]);
     return nullptr;
   }
   Log("unexpected static method");
@@ -195,19 +286,20 @@ jint JNICALL GetVersion(JNIEnv*) { return JNI_VERSION_1_8; }
 
 jclass JNICALL FindClass(JNIEnv*, const char* name) {
   std::string wanted = name;
-  bool known = wanted == kSystemClass || wanted == kStringClass ||
+  bool known = wanted == kSystemClass || wanted == kStringClass || wanted == kBridgeClass ||
+               wanted == kPrintStreamClass ||
                (wanted == kLauncherClass && !Enabled("NXO_JVM_DOUBLE_NO_LAUNCHER"));
   if (!known) {
     Log("missing_class " + wanted);
     Throw("java/lang/NoClassDefFoundError");
     return nullptr;
   }
-  return static_cast<jclass>(NewLocal(new Object{Object::kClass, wanted, {}, {}}));
+  return static_cast<jclass>(NewLocal(new Object{Object::kClass, wanted, {}, {}, 0}));
 }
 
 jthrowable JNICALL ExceptionOccurred(JNIEnv*) {
   if (pending_exception.empty()) return nullptr;
-  return static_cast<jthrowable>(NewLocal(new Object{Object::kThrowable, pending_exception, {}, {}}));
+  return static_cast<jthrowable>(NewLocal(new Object{Object::kThrowable, pending_exception, {}, {}, 0}));
 }
 
 void JNICALL ExceptionDescribe(JNIEnv*) {
@@ -260,6 +352,12 @@ jmethodID JNICALL GetStaticMethodID(JNIEnv*, jclass cls, const char* name, const
   if (owner == kSystemClass && method == "setProperty" &&
       sig == "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;")
     return reinterpret_cast<jmethodID>(&set_property_method);
+  if (owner == kSystemClass && method == "exit" && sig == "(I)V")
+    return reinterpret_cast<jmethodID>(&exit_method);
+  if (owner == kSystemClass && method == "setOut" && sig == "(Ljava/io/PrintStream;)V")
+    return reinterpret_cast<jmethodID>(&set_out_method);
+  if (owner == kSystemClass && method == "setErr" && sig == "(Ljava/io/PrintStream;)V")
+    return reinterpret_cast<jmethodID>(&set_err_method);
   Log("missing_method " + owner + "." + method + sig);
   Throw("java/lang/NoSuchMethodError");
   return nullptr;
@@ -282,6 +380,7 @@ jobject JNICALL CallStaticObjectMethodA(JNIEnv*, jclass, jmethodID method, const
 }
 
 void JNICALL CallStaticVoidMethodV(JNIEnv*, jclass, jmethodID method, va_list list) {
+  if (method == reinterpret_cast<jmethodID>(&exit_method)) SystemExit(va_arg(list, jint));
   CallStatic(method, TakeArguments(method, list));
 }
 
@@ -293,8 +392,65 @@ void JNICALL CallStaticVoidMethod(JNIEnv* env, jclass cls, jmethodID method, ...
 }
 
 void JNICALL CallStaticVoidMethodA(JNIEnv*, jclass, jmethodID method, const jvalue* values) {
+  if (method == reinterpret_cast<jmethodID>(&exit_method)) SystemExit(values[0].i);
   CallStatic(method, TakeArguments(method, values));
 }
+
+jmethodID JNICALL GetMethodID(JNIEnv*, jclass cls, const char* name, const char* signature) {
+  std::string owner = Of(cls)->name;
+  std::string method = name;
+  std::string sig = signature;
+  if (owner == kBridgeClass && method == "<init>" && sig == "()V")
+    return reinterpret_cast<jmethodID>(&bridge_init);
+  if (owner == kPrintStreamClass && method == "<init>" && sig == "(Ljava/io/OutputStream;)V")
+    return reinterpret_cast<jmethodID>(&print_stream_init);
+  Log("missing_method " + owner + "." + method + sig);
+  Throw("java/lang/NoSuchMethodError");
+  return nullptr;
+}
+
+jfieldID JNICALL GetFieldID(JNIEnv*, jclass cls, const char* name, const char* signature) {
+  if (Of(cls)->name == kBridgeClass && std::strcmp(name, "h") == 0 && std::strcmp(signature, "J") == 0)
+    return reinterpret_cast<jfieldID>(&handle_field);
+  Log(std::string("missing_field ") + Of(cls)->name + "." + name);
+  Throw("java/lang/NoSuchFieldError");
+  return nullptr;
+}
+
+// A PrintStream keeps a copy of the stream it was made around.
+jobject Construct(jclass cls, jmethodID constructor, jobject argument) {
+  Object* made = new Object{Object::kInstance, Of(cls)->name, {}, {}, 0};
+  if (constructor == reinterpret_cast<jmethodID>(&print_stream_init))
+    made->items.push_back(argument == nullptr ? nullptr : reinterpret_cast<jobject>(new Object(*Of(argument))));
+  Log("new " + made->name);
+  return NewLocal(made);
+}
+
+jobject JNICALL NewObjectV(JNIEnv*, jclass cls, jmethodID constructor, va_list list) {
+  jobject argument = constructor == reinterpret_cast<jmethodID>(&print_stream_init) ? va_arg(list, jobject) : nullptr;
+  return Construct(cls, constructor, argument);
+}
+
+jobject JNICALL NewObject(JNIEnv* env, jclass cls, jmethodID constructor, ...) {
+  va_list list;
+  va_start(list, constructor);
+  jobject made = NewObjectV(env, cls, constructor, list);
+  va_end(list);
+  return made;
+}
+
+jobject JNICALL NewObjectA(JNIEnv*, jclass cls, jmethodID constructor, const jvalue* values) {
+  return Construct(cls, constructor,
+                   constructor == reinterpret_cast<jmethodID>(&print_stream_init) ? values[0].l : nullptr);
+}
+
+jclass JNICALL GetObjectClass(JNIEnv*, jobject object) {
+  return static_cast<jclass>(NewLocal(new Object{Object::kClass, Of(object)->name, {}, {}, 0}));
+}
+
+void JNICALL SetLongField(JNIEnv*, jobject object, jfieldID, jlong value) { Of(object)->long_field = value; }
+
+jlong JNICALL GetLongField(JNIEnv*, jobject object, jfieldID) { return Of(object)->long_field; }
 
 jstring JNICALL NewString(JNIEnv*, const jchar* units, jsize length) {
   return NewJavaString(std::u16string(reinterpret_cast<const char16_t*>(units), static_cast<size_t>(length)));
@@ -328,7 +484,7 @@ void JNICALL ReleaseStringUTFChars(JNIEnv*, jstring, const char* chars) { delete
 jsize JNICALL GetArrayLength(JNIEnv*, jarray array) { return static_cast<jsize>(Of(array)->items.size()); }
 
 jobjectArray JNICALL NewObjectArray(JNIEnv*, jsize length, jclass element, jobject initial) {
-  Object* array = new Object{Object::kArray, "[L" + Of(element)->name + ";", {}, {}};
+  Object* array = new Object{Object::kArray, "[L" + Of(element)->name + ";", {}, {}, 0};
   array->items.assign(static_cast<size_t>(length), initial);
   return static_cast<jobjectArray>(NewLocal(array));
 }
@@ -417,6 +573,14 @@ void BuildTables() {
   f.NewObjectArray = NewObjectArray;
   f.GetObjectArrayElement = GetObjectArrayElement;
   f.SetObjectArrayElement = SetObjectArrayElement;
+  f.GetMethodID = GetMethodID;
+  f.GetFieldID = GetFieldID;
+  f.NewObject = NewObject;
+  f.NewObjectV = NewObjectV;
+  f.NewObjectA = NewObjectA;
+  f.GetObjectClass = GetObjectClass;
+  f.SetLongField = SetLongField;
+  f.GetLongField = GetLongField;
   the_env.functions = &env_functions;
 
   FillWithTraps(vm_functions);
@@ -508,7 +672,10 @@ extern "C" JNIEXPORT jint JNICALL JNI_GetDefaultJavaVMInitArgs(void*) { return J
 
 #ifdef _WIN32
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_DETACH) Log("unload");
+  if (reason == DLL_PROCESS_DETACH) {
+    Log("unload");
+    if (Enabled("NXO_JVM_DOUBLE_PRINT")) WriteToStandardHandle(false, "at unload\n");
+  }
   return TRUE;
 }
 #else
