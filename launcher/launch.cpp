@@ -147,6 +147,25 @@ void AppendLauncherOptions(const config::LaunchConfig& config, runtime::JvmHost&
   if (platform::ProcessIsElevated() == true) host.options.Append("-Dnxo.is.elevated=true");
 }
 
+// The JDK's own launcher names the process in "sun.java.command": the main
+// class and its arguments, which jps, jcmd and monitoring tools show. The
+// launcher class is not the application's, so the configured main class is
+// named instead; an option line that sets the property itself is left alone.
+std::string JavaCommandOption(const StringList& configured_options, const std::string& main_class,
+                              const StringList& argument_lines, int argument_count, char** arguments) {
+  static constexpr std::string_view kProperty = "-Dsun.java.command=";
+  for (std::size_t i = 0; i < configured_options.Size(); ++i)
+    if (configured_options.View(i).substr(0, kProperty.size()) == kProperty) return std::string();
+  std::string option = std::string(kProperty) + main_class;
+  std::vector<std::string> line_copies;
+  for (std::size_t i = 0; i < argument_lines.Size(); ++i) line_copies.emplace_back(argument_lines.View(i));
+  std::vector<char*> configured;
+  for (std::string& line : line_copies) SplitArguments(configured, line.data(), nullptr);
+  for (const char* argument : configured) option.append(" ").append(argument);
+  for (int i = 0; i < argument_count; ++i) option.append(" ").append(arguments[i]);
+  return option;
+}
+
 int InvokeStartClass(JNIEnv* env, const std::string& main_class, const StringList& configured_lines,
                      int argument_count, char** arguments) {
   const jni::LocalRef<jclass> launcher_class = jni::FindClass(env, kStartClassName);
@@ -198,6 +217,10 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
   StringList options = Collect(config, "option", ValueForm::kAnsi);
   for (std::size_t i = 0; i < options.Size(); ++i) host.options.Append(options.View(i));
   AppendLauncherOptions(config, host);
+  const std::string java_command =
+      JavaCommandOption(options, config::keys::MainClass(config), Collect(config, "argv", ValueForm::kAnsi),
+                        argument_count, arguments);
+  if (!java_command.empty()) host.options.Append(java_command);
 
   int result = kLaunchOk;
   const std::string library = context.runtime.Locate(config);

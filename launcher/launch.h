@@ -54,4 +54,10 @@ int CheckVersionBounds(const std::string& version, const std::string& min_jre,
 // The options the launch adds after the configured "option" lines, in order.
 void AppendLauncherOptions(const config::LaunchConfig& config, runtime::JvmHost& host);
 
+// The last JVM option: "-Dsun.java.command=" with the main class and the
+// arguments main receives, separated by spaces; empty when one of the
+// configured options already sets that property.
+std::string JavaCommandOption(const StringList& configured_options, const std::string& main_class,
+                              const StringList& argument_lines, int argument_count, char** arguments);
+
 }  // namespace nxo::launcher

@@ -285,11 +285,17 @@ class Launch(unittest.TestCase):
                             f"-Djava.class.path={exe};Z:\\libs\\a.jar;Z:\\libs\\b.jar",
                             "-Dnxo.class.path=;Z:\\extra\\c.jar;Z:\\env.jar",
                             f"-Dnxo.app.path={exe}",
-                            f"-Dapplication.home={home}"] + loader_options + elevated
+                            f"-Dapplication.home={home}"] + loader_options + elevated + [
+                            # last, as the JDK's launcher names the process for jps
+                            "-Dsun.java.command=app.Hello first second word"]
                 self.assertEqual(outcome.options, expected)
                 self.assertEqual(outcome.log[0], f"create version=0x00010002 ignore=1 options={len(expected)}")
                 handler_set = "java.protocol.handler.pkgs=com.tarnwick" in outcome.properties
                 self.assertEqual(handler_set, not loader_options)
+        # An option line that names the process itself is not overridden.
+        outcome = self.start(self.hello, "x", external=["option -Dsun.java.command=chosen name"])
+        self.assert_clean_run(outcome)
+        self.assertEqual([o for o in outcome.options if "sun.java.command" in o], ["-Dsun.java.command=chosen name"])
 
     def test_an_exception_from_main_still_ends_with_0(self):
         outcome = self.start(self.hello, env={"NXO_JVM_DOUBLE_THROW": "1"})

@@ -45,6 +45,9 @@ const char kPackHelp[] =
     "                         with the same key are dropped (repeat for multi-valued keys)\n"
     "  -l, --lib DIR          add every .jar below DIR, in sorted order\n"
     "      --classes DIR      add DIR's files under BOOT-INF/classes/\n"
+    "      --unpack PATTERN   unpack the jars whose file names match the glob PATTERN\n"
+    "                         into the user's cache at start and load them from there,\n"
+    "                         for libraries that open their own jar file (repeatable)\n"
     "      --verify-integrity set the integrity flag and write the payload digest\n"
     "      --no-check         do not check that an input holds the main class\n"
     "      --stub FILE        use this stub instead of <nxo dir>/stubs/<stub of target>\n"
@@ -181,17 +184,19 @@ Status Pack(const PackOptions& options) {
     classes.emplace();
     NXO_RETURN_IF_ERROR(ListClasses(*options.classes_directory, *classes));
   }
+  NXO_RETURN_IF_ERROR(CheckUnpackPatterns(options.unpack_patterns, jars));
   if (options.check_main_class)
     NXO_RETURN_IF_ERROR(CheckMainClass(block.main_class, support_directory, jars, classes ? &*classes : nullptr));
 
-  // Refuse before writing gigabytes: the launcher reads the file size, and
-  // the archive's offsets, as 32-bit values.
+  // Refuse before writing gigabytes: the launcher reads the file size and
+  // the archive length as 32-bit values.
   std::uint64_t input_size = stub.bytes.size() + block.bytes.size() + support.size();
   for (const Jar& jar : jars) input_size += jar.file.size();
   if (classes) input_size += classes->total_size;
   if (input_size >= zip::kMax32)
     return Status::Error("the inputs add up to " + std::to_string(input_size) +
-                         " bytes; an executable with its payload must stay under 4 GiB (no ZIP64)");
+                         " bytes; an executable with its payload must stay under 4 GiB (the launcher counts it in 32 bits, "
+                         "which ZIP64 does not change)");
 
   OutputFile out;
   NXO_RETURN_IF_ERROR(out.Create(options.output));
@@ -200,10 +205,11 @@ Status Pack(const PackOptions& options) {
   NXO_RETURN_IF_ERROR(out.Write(Le32Text(static_cast<std::uint32_t>(block.bytes.size()))));
   NXO_RETURN_IF_ERROR(out.Write(std::string(config::kDigestSize, '\0')));
   ZipWriter zip(out);
-  NXO_RETURN_IF_ERROR(WriteArchive(zip, support_path, support, support_directory, jars, classes ? &*classes : nullptr));
+  NXO_RETURN_IF_ERROR(WriteArchive(zip, support_path, support, support_directory, jars, classes ? &*classes : nullptr,
+                                   options.unpack_patterns));
   if (out.Position() >= zip::kMax32)
     return Status::Error("the executable would be " + std::to_string(out.Position()) +
-                         " bytes; it must stay under 4 GiB (no ZIP64)");
+                         " bytes; it must stay under 4 GiB (the launcher counts it in 32 bits, which ZIP64 does not change)");
 
   const auto archive_length = static_cast<std::uint32_t>(zip.ArchiveLength());
   const std::uint32_t flags = options.verify_integrity ? config::kFlagVerifyIntegrity : 0;

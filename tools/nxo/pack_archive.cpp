@@ -1,8 +1,12 @@
 #include "tools/nxo/pack_archive.h"
 
+#include <fnmatch.h>
+
 #include <algorithm>
 #include <string_view>
 
+#include "support/bytes.h"
+#include "support/md5.h"
 #include "support/text.h"
 
 namespace nxo::tool {
@@ -141,11 +145,48 @@ Status CheckMainClass(const std::string& main_class, const zip::Directory& suppo
                        ") is in none of the inputs (--no-check skips this test)");
 }
 
+namespace {
+
+bool MatchesAny(const std::vector<std::string>& patterns, const std::string& name) {
+  return std::any_of(patterns.begin(), patterns.end(),
+                     [&](const std::string& pattern) { return fnmatch(pattern.c_str(), name.c_str(), 0) == 0; });
+}
+
+// The mark of a jar that the loader unpacks: the extra field that carries
+// the MD5 of its bytes, which keys its place in the user's cache. Empty for a
+// jar no pattern matches.
+std::string UnpackMark(const Jar& jar, const std::vector<std::string>& patterns) {
+  if (!MatchesAny(patterns, jar.name)) return std::string();
+  Md5 md5;
+  md5.Update(jar.file.data(), jar.file.size());
+  unsigned char digest[Md5::kDigestSize];
+  md5.Final(digest);
+  std::string mark;
+  AppendLe16(mark, zip::kUnpackExtraTag);
+  AppendLe16(mark, static_cast<std::uint16_t>(Md5::kDigestSize));
+  mark.append(reinterpret_cast<const char*>(digest), sizeof digest);
+  return mark;
+}
+
+}  // namespace
+
+Status CheckUnpackPatterns(const std::vector<std::string>& patterns, const std::vector<Jar>& jars) {
+  for (const std::string& pattern : patterns) {
+    const bool matched = std::any_of(jars.begin(), jars.end(), [&](const Jar& jar) {
+      return MatchesAny({pattern}, jar.name);
+    });
+    if (!matched) return Status::Error("--unpack " + Quoted(pattern) + " matches none of the jars");
+  }
+  return Status::Ok();
+}
+
 Status WriteArchive(ZipWriter& zip, const std::string& support_path, const MappedFile& support,
-                    const zip::Directory& support_directory, const std::vector<Jar>& jars, const ClassesTree* classes) {
+                    const zip::Directory& support_directory, const std::vector<Jar>& jars, const ClassesTree* classes,
+                    const std::vector<std::string>& unpack_patterns) {
   NXO_RETURN_IF_ERROR(AddSupportClasses(zip, support_path, support, support_directory));
   if (!jars.empty()) NXO_RETURN_IF_ERROR(AddParentDirectories(zip, "BOOT-INF/lib/x"));
-  for (const Jar& jar : jars) NXO_RETURN_IF_ERROR(zip.AddStoredFile("BOOT-INF/lib/" + jar.name, jar.path));
+  for (const Jar& jar : jars)
+    NXO_RETURN_IF_ERROR(zip.AddStoredFile("BOOT-INF/lib/" + jar.name, jar.path, UnpackMark(jar, unpack_patterns)));
   if (classes) NXO_RETURN_IF_ERROR(AddClassesTree(zip, *classes));
   return zip.Finish();
 }

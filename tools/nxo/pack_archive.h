@@ -43,7 +43,14 @@ Status CheckMainClass(const std::string& main_class, const zip::Directory& suppo
 
 // The whole archive: the support classes (without META-INF), the jars under
 // BOOT-INF/lib/, the classes tree under BOOT-INF/classes/.
+// Jars whose file names match one of |unpack_patterns| (shell globs) are
+// marked for the loader to unpack into the user's cache.
 Status WriteArchive(ZipWriter& zip, const std::string& support_path, const MappedFile& support,
-                    const zip::Directory& support_directory, const std::vector<Jar>& jars, const ClassesTree* classes);
+                    const zip::Directory& support_directory, const std::vector<Jar>& jars, const ClassesTree* classes,
+                    const std::vector<std::string>& unpack_patterns);
+
+// Fails for an --unpack pattern that matches none of the jars: a typo would
+// otherwise go unnoticed until a library fails at run time.
+Status CheckUnpackPatterns(const std::vector<std::string>& patterns, const std::vector<Jar>& jars);
 
 }  // namespace nxo::tool

@@ -59,6 +59,12 @@ const OptionSpec kOptions[] = {
      [](PackOptions& o, const std::string& v) { o.lib_directories.push_back(v); return Status::Ok(); }},
     {"", "--classes", true,
      [](PackOptions& o, const std::string& v) { o.classes_directory = v; return Status::Ok(); }},
+    {"", "--unpack", true,
+     [](PackOptions& o, const std::string& v) {
+       if (v.empty()) return Status::Error("--unpack needs a pattern");
+       o.unpack_patterns.push_back(v);
+       return Status::Ok();
+     }},
     {"", "--stub", true, [](PackOptions& o, const std::string& v) { o.stub = v; return Status::Ok(); }},
     {"", "--support", true, [](PackOptions& o, const std::string& v) { o.support = v; return Status::Ok(); }},
     // The Windows executable's resources.

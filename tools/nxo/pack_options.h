@@ -20,6 +20,7 @@ struct PackOptions {
   std::vector<std::string> jars;
   std::vector<std::string> lib_directories;
   std::optional<std::string> classes_directory;
+  std::vector<std::string> unpack_patterns;  // globs over jar file names
   std::optional<std::string> stub;
   std::optional<std::string> support;
   bool verify_integrity = false;

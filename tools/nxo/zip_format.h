@@ -1,7 +1,8 @@
 // The ZIP records the payload archive uses: local headers, central-directory
-// headers and the end record. No ZIP64: every size and offset is 32 bits and
-// the entry count 16 bits, because the launcher and the runtime's readers take
-// the payload as a plain ZIP whose offsets count from the archive's start.
+// headers and the end record, and for more than 65,534 entries the ZIP64 end
+// record and its locator. Sizes and offsets stay 32 bits: the launcher counts
+// the whole executable in 32 bits. Readers accept ZIP64 inputs whose values
+// fit.
 #pragma once
 
 #include <cstdint>
@@ -18,12 +19,22 @@ inline constexpr std::uint32_t kEndSignature = 0x06054B50;
 inline constexpr std::uint32_t kLocalHeaderSize = 30;
 inline constexpr std::uint32_t kCentralHeaderSize = 46;
 inline constexpr std::uint32_t kEndRecordSize = 22;
+inline constexpr std::uint32_t kZip64EndSignature = 0x06064B50;
+inline constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
+inline constexpr std::uint32_t kZip64EndSize = 56;
+inline constexpr std::uint32_t kZip64LocatorSize = 20;
+inline constexpr std::uint16_t kZip64ExtraTag = 0x0001;
+// The central-directory extra field that marks a nested jar for unpacking
+// ("NX" in file order); its data is the MD5 of the jar's bytes.
+inline constexpr std::uint16_t kUnpackExtraTag = 0x584E;
 inline constexpr std::uint16_t kStored = 0;
 inline constexpr std::uint16_t kDeflated = 8;
 inline constexpr std::uint16_t kFlagDataDescriptor = 1 << 3;
 inline constexpr std::uint16_t kFlagUtf8 = 1 << 11;
 inline constexpr std::uint64_t kMax32 = 0xFFFFFFFFull;
-inline constexpr std::uint64_t kMaxEntries = 0xFFFF;
+// From this many entries on, the end record's 16-bit count holds 0xFFFF and
+// the ZIP64 end record the real count (the JDK's writer does the same).
+inline constexpr std::uint64_t kZip64Entries = 0xFFFF;
 
 struct Entry {
   std::string name;
@@ -36,6 +47,7 @@ struct Entry {
   std::uint32_t size = 0;
   std::uint32_t local_offset = 0;     // as stored: from the archive's start
   std::uint64_t data_position = 0;    // in the file that was read
+  std::string central_extra;          // extra field of the central-directory header only
 
   bool IsDirectory() const { return !name.empty() && name.back() == '/'; }
 };

@@ -20,9 +20,39 @@ constexpr std::uint32_t kDirectoryAttributes = (040755u << 16) | 0x10;
 constexpr std::uint32_t kFileAttributes = 0100644u << 16;
 constexpr std::size_t kReadSize = 1 << 20;
 
-const char kZip64Advice[] =
-    " would need ZIP64, which the payload archive cannot use; keep the archive under 4 GiB and "
-    "65,535 entries";
+const char kSizeAdvice[] =
+    " would lie beyond 4 GiB; the launcher counts the executable and its archive in 32 bits, so "
+    "ZIP64 cannot lift this";
+
+void AppendLe64(std::string& out, std::uint64_t value) {
+  AppendLe32(out, static_cast<std::uint32_t>(value));
+  AppendLe32(out, static_cast<std::uint32_t>(value >> 32));
+}
+
+// The ZIP64 end record and its locator, which go between the central
+// directory and the end record. The locator gives the ZIP64 record's position
+// from the start of the file, not of the archive: the JDK's reader, which
+// opens the executable as a jar, reads it there. It lies right before the
+// locator, where readers that count from the archive's start find it too.
+std::string Zip64EndRecords(std::uint64_t count, std::uint64_t directory_size, std::uint64_t directory_offset,
+                            std::uint64_t record_position) {
+  std::string records;
+  AppendLe32(records, zip::kZip64EndSignature);
+  AppendLe64(records, zip::kZip64EndSize - 12);  // the record's size after this field
+  AppendLe16(records, 45);                        // made by: ZIP 4.5
+  AppendLe16(records, 45);                        // needed: ZIP 4.5
+  AppendLe32(records, 0);                         // this disk
+  AppendLe32(records, 0);                         // the directory's disk
+  AppendLe64(records, count);
+  AppendLe64(records, count);
+  AppendLe64(records, directory_size);
+  AppendLe64(records, directory_offset);
+  AppendLe32(records, zip::kZip64LocatorSignature);
+  AppendLe32(records, 0);
+  AppendLe64(records, record_position);
+  AppendLe32(records, 1);  // disks in all
+  return records;
+}
 
 std::uint16_t VersionNeeded(const zip::Entry& entry) { return entry.method == zip::kDeflated ? 20 : 10; }
 
@@ -54,13 +84,14 @@ std::string CentralHeader(const zip::Entry& entry) {
   AppendLe32(header, zip::kCentralSignature);
   AppendLe16(header, kVersionMadeBy);
   PutSharedFields(header, entry);
-  AppendLe16(header, 0);  // extra
+  AppendLe16(header, static_cast<std::uint16_t>(entry.central_extra.size()));
   AppendLe16(header, 0);  // comment
   AppendLe16(header, 0);  // disk
   AppendLe16(header, 0);  // internal attributes
   AppendLe32(header, entry.IsDirectory() ? kDirectoryAttributes : kFileAttributes);
   AppendLe32(header, entry.local_offset);
   header += entry.name;
+  header += entry.central_extra;
   return header;
 }
 
@@ -97,7 +128,7 @@ Status Deflate(std::string_view bytes, std::string& compressed) {
 ZipWriter::ZipWriter(OutputFile& out) : out_(out), archive_start_(out.Position()) {}
 
 Status ZipWriter::CheckOffset(const std::string& what) const {
-  if (ArchiveLength() >= zip::kMax32) return Status::Error(what + kZip64Advice);
+  if (ArchiveLength() >= zip::kMax32) return Status::Error(what + kSizeAdvice);
   return Status::Ok();
 }
 
@@ -106,8 +137,6 @@ Status ZipWriter::BeginEntry(zip::Entry& entry) {
     return Status::Error("bad entry name " + Quoted(entry.name));
   if (!names_.insert(entry.name).second)
     return Status::Error("two inputs give the archive entry " + Quoted(entry.name));
-  if (entries_.size() >= zip::kMaxEntries)
-    return Status::Error("entry " + Quoted(entry.name) + kZip64Advice);
   NXO_RETURN_IF_ERROR(CheckOffset("entry " + Quoted(entry.name)));
   entry.local_offset = static_cast<std::uint32_t>(ArchiveLength());
   entry.dos_time = kFixedDosTime;
@@ -126,10 +155,10 @@ Status ZipWriter::AddDirectory(const std::string& name) {
 }
 
 Status ZipWriter::AddDeflated(const std::string& name, std::string_view bytes) {
-  if (bytes.size() >= zip::kMax32) return Status::Error("entry " + Quoted(name) + kZip64Advice);
+  if (bytes.size() >= zip::kMax32) return Status::Error("entry " + Quoted(name) + kSizeAdvice);
   std::string compressed;
   NXO_RETURN_IF_ERROR(Deflate(bytes, compressed));
-  if (compressed.size() >= zip::kMax32) return Status::Error("entry " + Quoted(name) + kZip64Advice);
+  if (compressed.size() >= zip::kMax32) return Status::Error("entry " + Quoted(name) + kSizeAdvice);
   zip::Entry entry;
   entry.name = name;
   entry.method = zip::kDeflated;
@@ -156,13 +185,14 @@ Status ZipWriter::AddCopied(const std::string& name, const zip::Entry& source, c
   return Status::Ok();
 }
 
-Status ZipWriter::AddStoredFile(const std::string& name, const std::string& path) {
+Status ZipWriter::AddStoredFile(const std::string& name, const std::string& path, const std::string& central_extra) {
+  if (central_extra.size() > 0xFFFF) return Status::Error("extra field too long for " + Quoted(name));
   InputFd input(path);
   struct stat info;
   if (input.get() < 0 || fstat(input.get(), &info) != 0)
     return Status::Error("cannot read " + Quoted(path) + ": " + std::strerror(errno));
   const std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
-  if (size >= zip::kMax32) return Status::Error(Quoted(path) + kZip64Advice);
+  if (size >= zip::kMax32) return Status::Error(Quoted(path) + kSizeAdvice);
 
   zip::Entry entry;
   entry.name = name;
@@ -188,6 +218,7 @@ Status ZipWriter::AddStoredFile(const std::string& name, const std::string& path
   }
   if (copied != size) return Status::Error(Quoted(path) + " changed size while it was being packed");
   entry.crc = static_cast<std::uint32_t>(crc);
+  entry.central_extra = central_extra;
   std::string crc_bytes;
   AppendLe32(crc_bytes, entry.crc);
   NXO_RETURN_IF_ERROR(out_.PatchAt(header_position + 14, crc_bytes.data(), crc_bytes.size()));
@@ -200,14 +231,19 @@ Status ZipWriter::Finish() {
   const std::uint64_t directory_offset = ArchiveLength();
   std::string directory;
   for (const zip::Entry& entry : entries_) directory += CentralHeader(entry);
-  if (directory_offset + directory.size() + zip::kEndRecordSize >= zip::kMax32)
-    return Status::Error(std::string("the central directory") + kZip64Advice);
+  if (directory_offset + directory.size() + zip::kZip64EndSize + zip::kZip64LocatorSize + zip::kEndRecordSize >=
+      zip::kMax32)
+    return Status::Error(std::string("the central directory") + kSizeAdvice);
+  const bool zip64 = entries_.size() >= zip::kZip64Entries;
+  const std::uint16_t count = zip64 ? 0xFFFF : static_cast<std::uint16_t>(entries_.size());
   std::string end;
+  if (zip64) end = Zip64EndRecords(entries_.size(), directory.size(), directory_offset,
+                                   out_.Position() + directory.size());
   AppendLe32(end, zip::kEndSignature);
   AppendLe16(end, 0);
   AppendLe16(end, 0);
-  AppendLe16(end, static_cast<std::uint16_t>(entries_.size()));
-  AppendLe16(end, static_cast<std::uint16_t>(entries_.size()));
+  AppendLe16(end, count);
+  AppendLe16(end, count);
   AppendLe32(end, static_cast<std::uint32_t>(directory.size()));
   AppendLe32(end, static_cast<std::uint32_t>(directory_offset));
   AppendLe16(end, 0);  // no comment: the end record is the archive's last 22 bytes

@@ -1,7 +1,8 @@
 // Writes the payload archive into an output file, after whatever the file
-// already holds. Offsets in the archive count from its own first byte, every
-// entry carries the same fixed time, and anything that would need ZIP64 is
-// refused, so the result is a plain, reproducible jar.
+// already holds. Offsets in the archive count from its own first byte and
+// every entry carries the same fixed time, so the result is a reproducible
+// jar. From 65,535 entries on it ends with the ZIP64 end records; anything
+// beyond 4 GiB is refused, since the launcher counts the executable in 32 bits.
 #pragma once
 
 #include <set>
@@ -25,8 +26,8 @@ class ZipWriter {
   // An empty, stored entry; |name| ends with "/".
   Status AddDirectory(const std::string& name);
   // A file's bytes, stored, read in pieces so that large jars never sit in
-  // memory whole.
-  Status AddStoredFile(const std::string& name, const std::string& path);
+  // memory whole. |central_extra| goes into its central-directory header.
+  Status AddStoredFile(const std::string& name, const std::string& path, const std::string& central_extra = {});
   Status AddDeflated(const std::string& name, std::string_view bytes);
   // An entry taken from another archive as it is there: its compressed bytes,
   // method, CRC and sizes.

@@ -51,10 +51,23 @@ abstract class ClassPathRoot {
         return manifest;
     }
 
+    /**
+     * The code source of the named class: the root's own, unless the root is a
+     * signed jar, where it carries the signers of that entry.
+     */
+    CodeSource codeSource(String name) {
+        return codeSource();
+    }
+
+    /** Where this root's classes come from, as their code source names it. */
+    URL location() {
+        return url();
+    }
+
     final CodeSource codeSource() {
         CodeSource known = codeSource;
         if (known == null) {
-            known = new CodeSource(url(), (CodeSigner[]) null);
+            known = new CodeSource(location(), (CodeSigner[]) null);
             codeSource = known;
         }
         return known;

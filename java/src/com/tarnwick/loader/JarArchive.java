@@ -52,9 +52,30 @@ public final class JarArchive implements Archive, Archive.Entry {
         return archivePath;
     }
 
+    /**
+     * The class-path URL: a jar URL into the nested archive, or, for a jar the
+     * packer marked for unpacking, the file URL of its copy in the user's cache.
+     */
     @Override
     public URL getUrl() throws MalformedURLException {
+        if (parentPath != null && !isDirectory()) {
+            URL unpacked = unpackedUrl();
+            if (unpacked != null) {
+                return unpacked;
+            }
+        }
         return ZipRoot.jarUrl(archivePath() + ZipRoot.SEPARATOR);
+    }
+
+    private URL unpackedUrl() {
+        try {
+            ZipRoot parent = ZipRoot.of(parentPath);
+            int i = parent.indexOf(entryName);
+            byte[] mark = i < 0 ? null : parent.catalog().unpackMark(i);
+            return mark == null ? null : Unpacker.unpack(parent.catalog(), i, mark);
+        } catch (IOException e) {
+            return null;
+        }
     }
 
     @Override

@@ -104,7 +104,7 @@ public class LaunchedURLClassLoader extends URLClassLoader {
                     return DirectoryRoot.open(path);
                 }
                 if (path.isFile()) {
-                    return ZipRoot.of(ZipRoot.fileUrlText(path));
+                    return ZipRoot.of(ZipRoot.fileUrlText(path)).asFileEntry(url);
                 }
             } catch (IOException e) {
                 return null;
@@ -124,7 +124,7 @@ public class LaunchedURLClassLoader extends URLClassLoader {
                 throw new ClassNotFoundException(name, e);
             }
             if (bytes != null) {
-                return define(name, bytes, root);
+                return define(name, path, bytes, root);
             }
         }
         if (hasForeignUrls) {
@@ -133,12 +133,12 @@ public class LaunchedURLClassLoader extends URLClassLoader {
         throw new ClassNotFoundException(name);
     }
 
-    private Class<?> define(String name, byte[] bytes, ClassPathRoot root) {
+    private Class<?> define(String name, String path, byte[] bytes, ClassPathRoot root) {
         int dot = name.lastIndexOf('.');
         if (dot > 0) {
             definePackageOnce(name.substring(0, dot), root);
         }
-        return defineClass(name, bytes, 0, bytes.length, root.codeSource());
+        return defineClass(name, bytes, 0, bytes.length, root.codeSource(path));
     }
 
     /** Defines a package from the manifest of the root its first class came from. */

@@ -8,8 +8,11 @@ import java.net.JarURLConnection;
 import java.net.MalformedURLException;
 import java.net.URL;
 import java.net.URLConnection;
+import java.security.CodeSigner;
 import java.security.Permission;
 import java.security.cert.Certificate;
+import java.util.ArrayList;
+import java.util.List;
 import java.util.jar.Attributes;
 import java.util.jar.JarEntry;
 import java.util.jar.JarFile;
@@ -115,9 +118,23 @@ public final class NestedJarURLConnection extends JarURLConnection {
         return entry == null || manifest == null ? null : manifest.getAttributes(entry);
     }
 
+    /** The certificates of the entry's verified signers, as for a jar file; null when unsigned. */
     @Override
     public Certificate[] getCertificates() {
-        return null;
+        try {
+            connect();
+        } catch (IOException e) {
+            return null;
+        }
+        CodeSigner[] signers = entry == null ? null : root.signersOf(entry);
+        if (signers == null) {
+            return null;
+        }
+        List<Certificate> certificates = new ArrayList<Certificate>();
+        for (CodeSigner signer : signers) {
+            certificates.addAll(signer.getSignerCertPath().getCertificates());
+        }
+        return certificates.toArray(new Certificate[0]);
     }
 
     @Override

@@ -35,10 +35,24 @@ final class ZipCatalog {
     private static final int CENTRAL_SIZE = 46;
     private static final int LOCAL_SIZE = 30;
     private static final int MAX_COMMENT = 0xffff;
+    private static final int ZIP64_END_SIGNATURE = 0x06064b50;
+    private static final int ZIP64_LOCATOR_SIGNATURE = 0x07064b50;
+    private static final int ZIP64_END_SIZE = 56;
+    private static final int ZIP64_LOCATOR_SIZE = 20;
+    private static final int ZIP64_EXTRA_TAG = 0x0001;
+    private static final int UNPACK_EXTRA_TAG = 0x584e;
+    /** What an end record says, in the order findEndRecord answers. */
+    private static final int END_COUNT = 0;
+    private static final int END_DIRECTORY_SIZE = 1;
+    private static final int END_DIRECTORY_OFFSET = 2;
+    /** Where the directory ends: the end record, or the ZIP64 end record. */
+    private static final int END_DIRECTORY_END = 3;
     /** Entries at most this large are read whole; larger ones are streamed. */
     private static final int WHOLE_READ_LIMIT = 256 * 1024;
     private static final int POOLED_INFLATERS = 8;
     private static final byte[] PAD = new byte[1];
+    private static final byte[] VERSIONS = {'M', 'E', 'T', 'A', '-', 'I', 'N', 'F', '/',
+        'v', 'e', 'r', 's', 'i', 'o', 'n', 's', '/'};
 
     /**
      * File handles by canonical path. A handle is shared by every archive in the
@@ -74,6 +88,8 @@ final class ZipCatalog {
     /** Start of each entry's data, 0 until its local header has been read. */
     private final long[] dataOffsets;
     private final ArrayDeque<Inflater> inflaters = new ArrayDeque<Inflater>();
+    /** Whether any name starts with "META-INF/versions/": only then can the archive be multi-release. */
+    private boolean hasVersionedEntries;
 
     /** The archive that is a whole file. */
     static ZipCatalog open(File file) throws IOException {
@@ -120,21 +136,20 @@ final class ZipCatalog {
         byte[] tail = new byte[tailLength];
         long tailStart = length - tailLength;
         readFully(tailStart, tail, 0, tailLength);
-        int end = findEndRecord(tail, tailStart);
-        long endPosition = tailStart + end;
-        int count = u16(tail, end + 10);
-        long directorySize = u32(tail, end + 12);
-        long directoryOffset = u32(tail, end + 16);
-        if (count == 0xffff || directorySize == 0xffffffffL || directoryOffset == 0xffffffffL) {
-            throw Failures.zip("ZIP64 archives are not supported: " + file);
+        long[] end = findEndRecord(tail, tailStart);
+        long directorySize = end[END_DIRECTORY_SIZE];
+        long directoryEnd = end[END_DIRECTORY_END];
+        if (end[END_COUNT] > directorySize / CENTRAL_SIZE || directorySize > Integer.MAX_VALUE) {
+            throw Failures.zip("Invalid central directory in " + file);
         }
-        long archiveStart = endPosition - directorySize - directoryOffset;
+        int count = (int) end[END_COUNT];
+        long archiveStart = directoryEnd - directorySize - end[END_DIRECTORY_OFFSET];
         if (archiveStart < 0) {
             throw Failures.zip("Invalid central directory in " + file);
         }
         found[0] = count;
         found[1] = archiveStart;
-        long directoryStart = endPosition - directorySize;
+        long directoryStart = directoryEnd - directorySize;
         if (directoryStart >= tailStart) {
             int from = (int) (directoryStart - tailStart);
             return Arrays.copyOfRange(tail, from, from + (int) directorySize);
@@ -158,6 +173,7 @@ final class ZipCatalog {
         int mask = slots - 1;
         int limit = directory.length;
         int at = 0;
+        boolean versioned = false;
         for (int i = 0; i < count; i++) {
             if (at + CENTRAL_SIZE > limit || (int) u32(directory, at) != CENTRAL_SIGNATURE) {
                 throw Failures.zip("Invalid central directory entry " + i + " in " + file);
@@ -169,6 +185,9 @@ final class ZipCatalog {
                 throw Failures.zip("Truncated central directory in " + file);
             }
             entryAt[i] = at;
+            if (!versioned && nameLength > VERSIONS.length && directory[nameStart] == 'M') {
+                versioned = startsWith(directory, nameStart, VERSIONS);
+            }
             // The hash of an ASCII name equals its String hash; other names are
             // decoded to get it.
             int hash = 0;
@@ -190,32 +209,106 @@ final class ZipCatalog {
             index[slot] = i + 1;
             at = nameEnd + u16(directory, at + 30) + u16(directory, at + 32);
         }
+        hasVersionedEntries = versioned;
         return index;
+    }
+
+    private static boolean startsWith(byte[] b, int at, byte[] prefix) {
+        for (int k = 0; k < prefix.length; k++) {
+            if (b[at + k] != prefix[k]) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    boolean hasVersionedEntries() {
+        return hasVersionedEntries;
     }
 
     /**
      * Searches the tail of the region backwards for the end record and returns
-     * its position in the tail. Bytes may follow it; a candidate counts only
-     * when the directory it describes starts with a directory-entry signature
-     * (or is empty).
+     * what it says (see END_COUNT and the fields after it). Bytes may follow
+     * it; a candidate counts only when the directory it describes starts with
+     * a directory-entry signature (or is empty).
      */
-    private int findEndRecord(byte[] tail, long tailStart) throws IOException {
+    private long[] findEndRecord(byte[] tail, long tailStart) throws IOException {
         for (int at = tail.length - END_SIZE; at >= 0; at--) {
             if ((int) u32(tail, at) != END_SIGNATURE) {
                 continue;
             }
-            long position = tailStart + at;
-            long directorySize = u32(tail, at + 12);
-            long directoryOffset = u32(tail, at + 16);
-            if (directorySize > position || directoryOffset > position - directorySize) {
+            long[] end = endValues(tail, tailStart, at);
+            if (end == null) {
                 continue;
             }
-            if (directorySize > 0 && !startsWithCentralSignature(position - directorySize, tail, tailStart)) {
+            long directoryEnd = end[END_DIRECTORY_END];
+            long directorySize = end[END_DIRECTORY_SIZE];
+            if (directorySize > directoryEnd || end[END_DIRECTORY_OFFSET] > directoryEnd - directorySize) {
                 continue;
             }
-            return at;
+            if (end[END_COUNT] > 0 && !startsWithCentralSignature(directoryEnd - directorySize, tail, tailStart)) {
+                continue;
+            }
+            return end;
         }
         throw Failures.zip("Not a ZIP archive (no end record): " + file);
+    }
+
+    /**
+     * The values of the end record at a position of the tail, taken from the
+     * ZIP64 end record when a locator stands before it; null when they cannot
+     * be right. Without ZIP64 records a count of 0xffff is simply 65,535.
+     */
+    private long[] endValues(byte[] tail, long tailStart, int at) throws IOException {
+        long position = tailStart + at;
+        long[] end = {u16(tail, at + 10), u32(tail, at + 12), u32(tail, at + 16), position};
+        long record = zip64EndRecord(tail, tailStart, position);
+        if (record >= 0) {
+            byte[] zip64 = new byte[ZIP64_END_SIZE];
+            readFully(record, zip64, 0, ZIP64_END_SIZE);
+            end[END_COUNT] = u64(zip64, 32);
+            end[END_DIRECTORY_SIZE] = u64(zip64, 40);
+            end[END_DIRECTORY_OFFSET] = u64(zip64, 48);
+            end[END_DIRECTORY_END] = record;
+            return end[END_COUNT] < 0 || end[END_DIRECTORY_SIZE] < 0 || end[END_DIRECTORY_OFFSET] < 0 ? null : end;
+        }
+        return end[END_DIRECTORY_SIZE] == 0xffffffffL || end[END_DIRECTORY_OFFSET] == 0xffffffffL ? null : end;
+    }
+
+    /**
+     * The position of the ZIP64 end record that a locator right before the end
+     * record names, or -1. The locator's offset counts from the file's start
+     * for the JDK's reader; where it counts from an archive's start behind
+     * leading bytes, the record is found right before the locator instead.
+     */
+    private long zip64EndRecord(byte[] tail, long tailStart, long endPosition) throws IOException {
+        long locator = endPosition - ZIP64_LOCATOR_SIZE;
+        if (locator - ZIP64_END_SIZE < 0) {
+            return -1;
+        }
+        byte[] bytes = tail;
+        int from = (int) (locator - tailStart);
+        if (locator < tailStart) {
+            // Only when the tail read holds nothing before the end record.
+            bytes = new byte[ZIP64_LOCATOR_SIZE];
+            readFully(locator, bytes, 0, ZIP64_LOCATOR_SIZE);
+            from = 0;
+        }
+        if ((int) u32(bytes, from) != ZIP64_LOCATOR_SIGNATURE) {
+            return -1;
+        }
+        long named = u64(bytes, from + 8);
+        long before = locator - ZIP64_END_SIZE;
+        byte[] signature = new byte[4];
+        for (long candidate : new long[] {named, before}) {
+            if (candidate >= 0 && candidate <= before) {
+                readFully(candidate, signature, 0, 4);
+                if ((int) u32(signature, 0) == ZIP64_END_SIGNATURE) {
+                    return candidate;
+                }
+            }
+        }
+        return -1;
     }
 
     private boolean startsWithCentralSignature(long position, byte[] tail, long tailStart) throws IOException {
@@ -229,6 +322,10 @@ final class ZipCatalog {
 
     int size() {
         return entryAt.length;
+    }
+
+    long regionLength() {
+        return length;
     }
 
     /** The entry of that name, the last one when the name occurs twice; -1 when there is none. */
@@ -284,11 +381,44 @@ final class ZipCatalog {
     }
 
     long size(int i) {
-        return u32(directory, entryAt[i] + 24);
+        long size = u32(directory, entryAt[i] + 24);
+        return size == 0xffffffffL ? zip64Value(i, 0) : size;
     }
 
     long compressedSize(int i) {
-        return u32(directory, entryAt[i] + 20);
+        long size = u32(directory, entryAt[i] + 20);
+        return size == 0xffffffffL ? zip64Value(i, 1) : size;
+    }
+
+    /**
+     * A value of an entry's ZIP64 extra field: field 0 the size, 1 the
+     * compressed size, 2 the local header's offset. The field holds only the
+     * values whose 32-bit places hold 0xffffffff, in that order. -1 when absent.
+     */
+    private long zip64Value(int i, int field) {
+        int at = entryAt[i];
+        int extraStart = at + CENTRAL_SIZE + nameLength(i);
+        int extraEnd = Math.min(extraStart + u16(directory, at + 30), directory.length);
+        int[] places = {24, 20, 42};
+        for (int k = extraStart; k + 4 <= extraEnd; k += 4 + u16(directory, k + 2)) {
+            if (u16(directory, k) != ZIP64_EXTRA_TAG) {
+                continue;
+            }
+            int read = k + 4;
+            for (int f = 0; f <= field; f++) {
+                if (u32(directory, at + places[f]) != 0xffffffffL) {
+                    continue;
+                }
+                if (read + 8 > Math.min(extraEnd, k + 4 + u16(directory, k + 2))) {
+                    return -1;
+                }
+                if (f == field) {
+                    return u64(directory, read);
+                }
+                read += 8;
+            }
+        }
+        return -1;
     }
 
     int crc(int i) {
@@ -299,8 +429,31 @@ final class ZipCatalog {
         return (int) u32(directory, entryAt[i] + 12);
     }
 
+    /**
+     * The packer's mark on a nested jar to unpack: the MD5 of its bytes, from
+     * the central directory's extra field "NX"; null for an unmarked entry.
+     */
+    byte[] unpackMark(int i) {
+        int at = entryAt[i];
+        int extraLength = u16(directory, at + 30);
+        if (extraLength == 0) {
+            return null;
+        }
+        int extraStart = at + CENTRAL_SIZE + nameLength(i);
+        // A damaged last entry may claim more extra bytes than the directory holds.
+        int extraEnd = Math.min(extraStart + extraLength, directory.length);
+        for (int k = extraStart; k + 4 <= extraEnd; k += 4 + u16(directory, k + 2)) {
+            int size = u16(directory, k + 2);
+            if (u16(directory, k) == UNPACK_EXTRA_TAG && size == 16 && k + 4 + size <= extraEnd) {
+                return Arrays.copyOfRange(directory, k + 4, k + 4 + size);
+            }
+        }
+        return null;
+    }
+
     private long headerOffset(int i) {
-        return archiveStart + u32(directory, entryAt[i] + 42);
+        long offset = u32(directory, entryAt[i] + 42);
+        return archiveStart + (offset == 0xffffffffL ? zip64Value(i, 2) : offset);
     }
 
     File file() {
@@ -493,5 +646,10 @@ final class ZipCatalog {
 
     private static long u32(byte[] b, int at) {
         return ((long) u16(b, at) | (long) u16(b, at + 2) << 16) & 0xffffffffL;
+    }
+
+    /** An unsigned 64-bit value; beyond Long.MAX_VALUE it comes out negative, which callers refuse. */
+    private static long u64(byte[] b, int at) {
+        return u32(b, at) | u32(b, at + 4) << 32;
     }
 }

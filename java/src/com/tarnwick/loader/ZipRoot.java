@@ -8,10 +8,16 @@ import java.net.MalformedURLException;
 import java.net.URI;
 import java.net.URL;
 import java.net.URLStreamHandler;
+import java.security.CodeSigner;
+import java.security.CodeSource;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
+import java.util.Collections;
+import java.util.HashMap;
 import java.util.List;
+import java.util.Map;
 import java.util.concurrent.ConcurrentHashMap;
+import java.util.jar.Manifest;
 import java.util.jar.JarFile;
 
 /**
@@ -29,12 +35,23 @@ final class ZipRoot extends ClassPathRoot {
      * one parsed directory per archive.
      */
     private static final ConcurrentHashMap<String, ZipRoot> ROOTS = new ConcurrentHashMap<String, ZipRoot>();
+    private static final String META_INF = "META-INF/";
+    private static final String MULTI_RELEASE = "Multi-Release";
+    /** Versions up to this one are the base entries of a multi-release jar. */
+    private static final int BASE_VERSION = 8;
 
     private final ZipCatalog catalog;
     private final String prefix;
     private final String archivePath;
     private final File file;
     private final URL url;
+    /** The code-source location when it differs from url: set for jars named by file URLs. */
+    private URL location;
+    /** For a jar with versioned entries: base name to the versioned name used. */
+    private volatile Map<String, String> versionedNames;
+    /** Null until a class is defined from this root; then UNSIGNED or the jar's JarSigners. */
+    private volatile Object signatures;
+    private static final Object UNSIGNED = new Object();
     /** The JarFile view that jar connections hand out, made on first request. */
     volatile JarFile jarFile;
 
@@ -91,8 +108,117 @@ final class ZipRoot extends ClassPathRoot {
         return url;
     }
 
+    @Override
+    URL location() {
+        return location != null ? location : url;
+    }
+
+    /**
+     * This jar as a "file:" class-path entry: its classes' code source names
+     * the file, as on the JDK's class path, so that a library can open the jar
+     * its code source names.
+     */
+    ZipRoot asFileEntry(URL fileUrl) throws MalformedURLException {
+        ZipRoot entry = new ZipRoot(catalog, prefix, archivePath);
+        entry.location = fileUrl;
+        return entry;
+    }
+
+    /**
+     * The catalog entry for a name. In a multi-release jar that is the entry of
+     * the highest version the runtime accepts, as JarFile picks it.
+     */
     int indexOf(String name) {
-        return catalog.indexOf(prefix.isEmpty() ? name : prefix.concat(name));
+        if (prefix.isEmpty()) {
+            return catalog.indexOf(catalog.hasVersionedEntries() ? versionedName(name) : name);
+        }
+        return catalog.indexOf(prefix.concat(name));
+    }
+
+    /**
+     * The name of the entry that stands for a name: "META-INF/versions/K/" +
+     * name for the highest K from 9 up to the runtime's version that has one,
+     * when the jar's manifest says "Multi-Release: true"; else the name itself.
+     * Names under "META-INF/" are never versioned.
+     */
+    private String versionedName(String name) {
+        if (name.startsWith(META_INF)) {
+            return name;
+        }
+        Map<String, String> versioned = versionedNames;
+        if (versioned == null) {
+            versioned = readVersionedNames();
+            versionedNames = versioned;
+        }
+        String real = versioned.get(name);
+        return real == null ? name : real;
+    }
+
+    private Map<String, String> readVersionedNames() {
+        Manifest manifest = manifest();
+        int runtime = runtimeVersion();
+        if (manifest == null || runtime <= BASE_VERSION
+                || !"true".equalsIgnoreCase(manifest.getMainAttributes().getValue(MULTI_RELEASE))) {
+            return Collections.emptyMap();
+        }
+        Map<String, String> names = new HashMap<String, String>();
+        Map<String, Integer> versions = new HashMap<String, Integer>();
+        String versionsDirectory = META_INF + "versions/";
+        for (int i = 0, n = catalog.size(); i < n; i++) {
+            String real = catalog.name(i);
+            if (!real.startsWith(versionsDirectory)) {
+                continue;
+            }
+            int slash = real.indexOf('/', versionsDirectory.length());
+            if (slash < 0 || slash == real.length() - 1 || real.endsWith("/")) {
+                continue;
+            }
+            int version;
+            try {
+                version = Integer.parseInt(real.substring(versionsDirectory.length(), slash));
+            } catch (NumberFormatException e) {
+                continue;
+            }
+            String base = real.substring(slash + 1);
+            Integer known = versions.get(base);
+            if (version > BASE_VERSION && version <= runtime && (known == null || known < version)) {
+                versions.put(base, version);
+                names.put(base, real);
+            }
+        }
+        return names;
+    }
+
+    /**
+     * The version whose entries a multi-release jar gives, as JarFile works it
+     * out: the runtime's feature version, lowered by "jdk.util.jar.version".
+     */
+    static int runtimeVersion() {
+        int runtime = featureVersion(System.getProperty("java.specification.version"));
+        String configured = System.getProperty("jdk.util.jar.version");
+        if (configured != null) {
+            int asked = featureVersion(configured);
+            if (asked > 0 && asked < runtime) {
+                runtime = asked;
+            }
+        }
+        return runtime;
+    }
+
+    private static int featureVersion(String text) {
+        if (text == null) {
+            return BASE_VERSION;
+        }
+        String feature = text.startsWith("1.") ? text.substring(2) : text;
+        int end = 0;
+        while (end < feature.length() && Character.isDigit(feature.charAt(end))) {
+            end++;
+        }
+        try {
+            return Integer.parseInt(feature.substring(0, end));
+        } catch (NumberFormatException e) {
+            return BASE_VERSION;
+        }
     }
 
     @Override
@@ -112,9 +238,57 @@ final class ZipRoot extends ClassPathRoot {
         return i < 0 ? null : catalog.open(i);
     }
 
+    /** The URL of the entry actually used for a name: a versioned one in a multi-release jar. */
     @Override
     URL resourceUrl(String name) throws MalformedURLException {
-        return jarUrl(archivePath + SEPARATOR + encode(name));
+        return jarUrl(archivePath + SEPARATOR + encode(realName(name)));
+    }
+
+    /** A stream over the whole region of this archive: a nested jar as its bytes. */
+    InputStream openWhole() {
+        return RegionStream.stored(catalog, 0, catalog.regionLength());
+    }
+
+    /**
+     * A signed jar gives each class the signers of its entry, verified when
+     * first asked for; an unsigned one, told by its manifest having no entry
+     * sections, gives the root's code source and costs nothing more.
+     */
+    @Override
+    CodeSource codeSource(String name) {
+        CodeSigner[] signers = signersOf(name);
+        return signers == null ? codeSource() : new CodeSource(location(), signers);
+    }
+
+    /** The verified signers of the entry that stands for a name; null in an unsigned jar. */
+    CodeSigner[] signersOf(String name) {
+        Object known = signatures;
+        if (known == null) {
+            known = isSigned() ? JarSigners.of(this) : UNSIGNED;
+            signatures = known;
+        }
+        return known == UNSIGNED ? null : ((JarSigners) known).signersOf(realName(name));
+    }
+
+    /** A jar whose manifest lists entry digests and that holds a signature file. */
+    private boolean isSigned() {
+        Manifest manifest = prefix.isEmpty() ? manifest() : null;
+        if (manifest == null || manifest.getEntries().isEmpty()) {
+            return false;
+        }
+        for (int i = 0, n = catalog.size(); i < n; i++) {
+            String name = catalog.name(i);
+            if (name.startsWith(META_INF) && name.indexOf('/', META_INF.length()) < 0
+                    && name.regionMatches(true, name.length() - 3, ".SF", 0, 3)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    /** The name of the entry that stands for a name (in a multi-release jar, the versioned one). */
+    String realName(String name) {
+        return prefix.isEmpty() && catalog.hasVersionedEntries() ? versionedName(name) : name;
     }
 
     /**
