@@ -56,7 +56,7 @@ def main():
         # runs begin with an empty cache.
         subprocess.run(["hyperfine", "-N", "--warmup", "2", "--runs", RUNS,
                         "--prepare", "true", "--prepare", "rm -rf " + cache, "--prepare", "true",
-                        "-n", "nested jar", "-n", "--unpack, first start", "-n", "--unpack, warm",
+                        "--command-name=nested jar", "--command-name=unpack, first start", "--command-name=unpack, warm",
                         env + exes["nested"], env + exes["unpack"], env + exes["unpack"]], check=True)
     finally:
         shutil.rmtree(work, ignore_errors=True)
