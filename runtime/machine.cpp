@@ -62,17 +62,10 @@ Machine LibraryMachine(const std::string& path) {
 }
 
 Machine OwnMachine() {
-#if defined(__x86_64__)
-  return Machine::kX86_64;
-#elif defined(__i386__)
-  return Machine::kX86;
-#elif defined(__aarch64__)
-  return Machine::kArm64;
-#elif defined(__arm__)
-  return Machine::kArm;
-#else
-  return Machine::kUnknown;
-#endif
+  // The running image's own header says what it was built for, on every
+  // target alike; read once.
+  static const Machine own = LibraryMachine(platform::ModuleFileName());
+  return own;
 }
 
 const char* MachineName(Machine machine) {

@@ -13,7 +13,7 @@ enum class Machine { kUnknown, kX86, kX86_64, kArm, kArm64, kOther };
 // cannot be read or is neither a PE nor an ELF image.
 Machine LibraryMachine(const std::string& path);
 
-// The machine the running launcher was built for.
+// The machine the running launcher was built for, from its own image.
 Machine OwnMachine();
 
 // "x86", "x86-64", "ARM", "ARM64", "another processor" or "unknown".
