@@ -316,30 +316,38 @@ class LaunchOnLinux(unittest.TestCase):
         self.assertIn("jvm: no runtime library", text)
         self.assertTrue(text.rstrip().endswith("exit: exit code 1"), text)
 
-    def test_the_packed_order_finds_java_on_path_through_alternatives_links(self):
-        result = self.defaults.start(env={"JAVA_HOME": "", "PATH": self.alternatives_chain(),
-                                          "NXO_TRACE": "-"})
+    def test_the_packed_order_reaches_every_source(self):
+        result = self.defaults.start(env={"NXO_TRACE": "-"})
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn('search: order "cbsviep"', result.stderr)
+
+    def test_path_follows_alternatives_links_to_the_runtime(self):
+        # On Linux "s" already finds the distribution's runtimes; the PATH
+        # source alone shows that the links are followed.
+        result = self.defaults.start(external=["jre_order p"],
+                                     env={"JAVA_HOME": "", "PATH": self.alternatives_chain(),
+                                          "NXO_TRACE": "-"})
+        self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn(f"resolves to {os.path.join(JDK, 'bin', 'java')}", result.stderr)
         self.assertIn(f"search: chosen {JDK}/lib/server/libjvm.so", result.stderr)
 
     def test_inspect_check_runtime_shows_the_search(self):
         env = dict(os.environ, JAVA_HOME="", PATH=self.alternatives_chain() + ":/usr/bin:/bin")
         env.pop("JRE_HOME", None)
-        # The external file of an earlier start would change the search.
-        if os.path.exists(self.defaults.exe + ".cfg"):
-            os.remove(self.defaults.exe + ".cfg")
+        with open(self.defaults.exe + ".cfg", "w") as f:
+            f.write("jre_order p\n")
         found = run([NXO, "inspect", "--check-runtime", self.defaults.exe], env=env)
-        self.assertEqual(found.returncode, 0, found.stderr)
+        self.assertEqual(found.returncode, 0, found.stdout + found.stderr)
         lines = found.stdout.splitlines()
-        self.assertIn('  order "cbsviep"', lines)
+        self.assertEqual(lines[0], f"runtime search of {self.defaults.exe} on this machine:")
+        self.assertIn('  order "p"', lines)
         self.assertIn("  letter p: the java launcher on PATH", lines)
         self.assertEqual(lines[-1], f"runtime:   {JDK}/lib/server/libjvm.so")
         self.assertNotIn("args=", found.stdout)  # no JVM was started
+        self.assertFalse([l for l in lines if "config:" in l or "jvm:" in l])  # the search part only
 
         env["PATH"] = os.path.join(self.work, "nowhere")
-        missing = run([NXO, "inspect", "--check-runtime", self.hello.exe], env=env)
+        missing = run([NXO, "inspect", "--check-runtime", self.defaults.exe], env=env)
         self.assertEqual(missing.returncode, 1, missing.stderr)
         self.assertIn("  no runtime found", missing.stdout)
         self.assertEqual(missing.stdout.splitlines()[-1], "runtime:   none found")

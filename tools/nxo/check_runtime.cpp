@@ -48,7 +48,7 @@ int RunAndWait(const std::vector<std::string>& command) {
 bool SearchPart(const std::string& line, std::string& text) {
   const std::string marker = " search: ";
   const std::string::size_type at = line.find(marker);
-  if (at == std::string::npos || line.find_first_not_of(" 0123456789") != at) return false;
+  if (at == std::string::npos || line.find_first_not_of(" 0123456789") != at + 1) return false;
   text = line.substr(at + marker.size());
   return true;
 }
