@@ -7,6 +7,7 @@
 #include <sstream>
 #include <vector>
 
+#include "runtime/java_layout.h"
 #include "runtime/jre_search.h"
 #include "support/trail.h"
 #include "tests/runtime/runtime_test_util.h"
@@ -17,19 +18,19 @@ namespace {
 class VendorRegistry : public ::testing::Test {
  protected:
   VendorRegistry() {
-    ResetJreSearchForTesting();
+    
     env_.Unset("JRE_HOME");
     env_.Unset("JAVA_HOME");
   }
   ~VendorRegistry() override {
     trail::Close();
-    ResetJreSearchForTesting();
+    
   }
 
   std::string Locate(const std::string& lines) {
-    ResetJreSearchForTesting();
+    
     EXPECT_TRUE(trail::OpenDestination(trail_file_.c_str()));
-    std::string found = LocateJvmLibrary(test::MakeConfig(dir_.Str(), dir_.Str(), lines));
+    std::string found = SearchJvmLibrary(test::MakeConfig(dir_.Str(), dir_.Str(), lines));
     trail::Close();
     return found;
   }

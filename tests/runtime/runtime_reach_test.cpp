@@ -6,6 +6,7 @@
 #include <sstream>
 #include <vector>
 
+#include "runtime/java_layout.h"
 #include "runtime/jre_search.h"
 #include "runtime/machine.h"
 #include "runtime/vendor_runtimes.h"
@@ -20,7 +21,7 @@ using test::MakeConfig;
 
 // The full JVM double: a real library of this build's processor.
 std::string DoubleLibrary() {
-  return test::ProgramDirectory() + "jvm_double/full/" + platform::JvmLibraryName();
+  return test::ProgramDirectory() + "jvm_double/full/" + JvmLibraryName();
 }
 
 // A copy of |library| at |path| whose header names |machine| instead: the
@@ -132,16 +133,16 @@ class SearchReach : public ::testing::Test {
   SearchReach() {
     env_.Unset("JRE_HOME");
     env_.Unset("JAVA_HOME");
-    ResetJreSearchForTesting();
+    
   }
   ~SearchReach() override {
     trail::Close();
-    ResetJreSearchForTesting();
+    
   }
 
   std::string Locate(const std::string& lines) {
     EXPECT_TRUE(trail::OpenDestination(trail_file_.c_str()));
-    std::string found = LocateJvmLibrary(MakeConfig(dir_.Str(), dir_.Str(), lines));
+    std::string found = SearchJvmLibrary(MakeConfig(dir_.Str(), dir_.Str(), lines));
     trail::Close();
     return found;
   }
@@ -151,7 +152,7 @@ class SearchReach : public ::testing::Test {
   // processor.
   std::string OtherMachineHome() {
     const std::string home = dir_.Str() + "other";
-    CopyForMachine(DoubleLibrary(), home + "/" + platform::JvmLibraryName(),
+    CopyForMachine(DoubleLibrary(), home + "/" + JvmLibraryName(),
                    OtherMachineField(DoubleLibrary()));
     return home;
   }
@@ -166,13 +167,13 @@ TEST_F(SearchReach, ALibraryOfAnotherProcessorGivesWayToALaterOne) {
   const std::string other = OtherMachineHome();
   env_.Set("JRE_HOME", other);
   env_.Set("JAVA_HOME", OwnHome());
-  EXPECT_EQ(Locate("jre_order e\n"), OwnHome() + platform::JvmLibraryName());
+  EXPECT_EQ(Locate("jre_order e\n"), OwnHome() + JvmLibraryName());
 
   // The trail shows both candidates in the order tried, with the reason.
   std::vector<std::string> lines = Trail();
   std::size_t skipped = lines.size(), chosen = lines.size();
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].find(other + "/" + platform::JvmLibraryName() + ": wrong architecture (") !=
+    if (lines[i].find(other + "/" + JvmLibraryName() + ": wrong architecture (") !=
         std::string::npos)
       skipped = i;
     if (lines[i].find("search: chosen " + OwnHome()) != std::string::npos) chosen = i;
@@ -191,15 +192,15 @@ TEST_F(SearchReach, WhenOnlyAnotherProcessorsRuntimeExistsTheTrailNamesIt) {
   const std::vector<std::string> lines = Trail();
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(lines.back().find("search: no runtime found; one for another architecture was seen: " +
-                              other + "/" + platform::JvmLibraryName()),
+                              other + "/" + JvmLibraryName()),
             std::string::npos)
       << lines.back();
 }
 
 TEST_F(SearchReach, AnExplicitLibraryOfAnotherProcessorIsPassedOver) {
-  const std::string other = OtherMachineHome() + "/" + platform::JvmLibraryName();
+  const std::string other = OtherMachineHome() + "/" + JvmLibraryName();
   env_.Set("JAVA_HOME", OwnHome());
-  EXPECT_EQ(Locate("jvmdll " + other + "\njre_order ce\n"), OwnHome() + platform::JvmLibraryName());
+  EXPECT_EQ(Locate("jvmdll " + other + "\njre_order ce\n"), OwnHome() + JvmLibraryName());
 }
 
 TEST_F(SearchReach, TheTrailListsEachLetterAndWhyEachCandidateFailed) {
@@ -216,7 +217,7 @@ TEST_F(SearchReach, TheTrailListsEachLetterAndWhyEachCandidateFailed) {
       "search: letter e: JRE_HOME and JAVA_HOME",
       "search:  JRE_HOME is not set",
       "search:  JAVA_HOME=" + empty_home,
-      "search:   " + empty_home + "/" + platform::JvmLibraryName() + ": missing",
+      "search:   " + empty_home + "/" + JvmLibraryName() + ": missing",
       "search: no runtime found",
   };
   std::size_t at = 0;
@@ -230,7 +231,7 @@ TEST_F(SearchReach, TheTrailListsEachLetterAndWhyEachCandidateFailed) {
 TEST_F(SearchReach, PathSourceFindsNothingWithoutAJavaLauncher) {
   env_.Set("PATH", dir_.Str() + "nowhere");
   EXPECT_EQ(Locate("jre_order p\n"), "");
-  EXPECT_NE(nxo::test::ReadFile(trail_file_).find("search:  no " + platform::JavaLauncherName() +
+  EXPECT_NE(nxo::test::ReadFile(trail_file_).find("search:  no " + JavaLauncherName() +
                                                   " on PATH"),
             std::string::npos);
 }
