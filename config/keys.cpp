@@ -1,6 +1,7 @@
 #include "config/keys.h"
 
 #include "support/text.h"
+#include "support/trail.h"
 
 namespace nxo::config {
 
@@ -14,16 +15,23 @@ namespace keys {
 
 namespace {
 
+std::string Traced(const char* key, std::string value) {
+  NXO_TRAIL("config", "%s = \"%s\"", key, value.c_str());
+  return value;
+}
+
 std::string Embedded(const LaunchConfig& config, const char* key) {
-  return config.FindValue(key, LookupScope::kEmbeddedOnly, ValueForm::kAnsi);
+  return Traced(key, config.FindValue(key, LookupScope::kEmbeddedOnly, ValueForm::kAnsi));
 }
 
 std::string Whole(const LaunchConfig& config, const char* key) {
-  return config.FindValue(key, LookupScope::kWholeText, ValueForm::kAnsi);
+  return Traced(key, config.FindValue(key, LookupScope::kWholeText, ValueForm::kAnsi));
 }
 
+// Traced once, after expansion.
 std::string Expanded(const LaunchConfig& config, const char* key) {
-  return config.ExpandValue(Whole(config, key), false);
+  return Traced(key, config.ExpandValue(
+                         config.FindValue(key, LookupScope::kWholeText, ValueForm::kAnsi), false));
 }
 
 bool Flag(const std::string& value, bool default_value) {

@@ -8,6 +8,7 @@
 #include "support/bytes.h"
 #include "support/path.h"
 #include "support/text.h"
+#include "support/trail.h"
 
 namespace nxo::config {
 
@@ -33,6 +34,13 @@ void LaunchConfig::Load(const ConfigSource& source) {
     if (image.Open(executable_path_)) {
       PayloadLocation location = LocatePayloadInFile(image, source.archive_length, embedded);
       if (location.valid) payload_position_ = static_cast<std::int32_t>(location.payload_position);
+      NXO_TRAIL("config", "executable %s: %s", executable_path_.c_str(),
+                location.valid ? "payload found" : "no payload");
+      if (location.valid)
+        NXO_TRAIL("config", "payload at %lld, configuration block %zu bytes",
+                  static_cast<long long>(location.payload_position), embedded.size());
+    } else {
+      NXO_TRAIL("config", "executable %s cannot be opened", executable_path_.c_str());
     }
   }
 
@@ -43,6 +51,7 @@ void LaunchConfig::Load(const ConfigSource& source) {
 
   // Only the embedded block decides whether the external file counts.
   if (keys::DisableExternal(*this)) {
+    NXO_TRAIL("config", "disableexternal: the external file is ignored");
     text_.erase(0, static_cast<std::size_t>(embedded_start_));
     embedded_start_ = 0;
   }
@@ -60,9 +69,11 @@ void LaunchConfig::ReadExternalConfig() {
     if (!platform::Access(candidate, platform::AccessMode::kRead)) continue;
     std::string raw;
     if (!platform::ReadWholeFile(candidate, raw)) continue;
+    NXO_TRAIL("config", "external file %s read (%zu bytes)", candidate.c_str(), raw.size());
     AppendConfigText(raw);
     return;
   }
+  NXO_TRAIL("config", "no external file beside the executable");
 }
 
 std::string DecodeConfigText(const std::string& raw) {
@@ -187,8 +198,11 @@ std::string LaunchConfig::FindValueWithPrefix(std::string_view key, LookupScope 
 void LaunchConfig::CollectValues(std::string_view key, StringList& list, LookupScope scope,
                                  ValueForm form) const {
   const bool to_utf8 = form == ValueForm::kUtf8;
-  ForEachValue(key, scope, form,
-               [&](const std::string& value) { list.Append(ExpandValue(value, to_utf8)); });
+  ForEachValue(key, scope, form, [&](const std::string& value) {
+    list.Append(ExpandValue(value, to_utf8));
+    NXO_TRAIL("config", "%.*s = \"%s\"", static_cast<int>(key.size()), key.data(),
+              list.At(list.Size() - 1));
+  });
 }
 
 std::string LaunchConfig::ResolveConfigPath(const std::string& path) const {

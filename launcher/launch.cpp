@@ -17,6 +17,7 @@
 #include "runtime/jre_search.h"
 #include "splash/splash.h"
 #include "support/text.h"
+#include "support/trail.h"
 
 namespace nxo::launcher {
 
@@ -225,9 +226,16 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
   int result = kLaunchOk;
   const std::string library = context.runtime.Locate(config);
   if (library.empty()) {
+    NXO_TRAIL("jvm", "no runtime library");
     result = kNoRuntime;
   } else {
+    NXO_TRAIL("jvm", "library %s", library.c_str());
+    if (trail::On()) {
+      for (std::size_t i = 0; i < host.options.Size(); ++i)
+        trail::Line("jvm", "option %zu: %s", i + 1, host.options.At(i));
+    }
     result = LaunchCodeOf(runtime::CreateJavaVm(host, library));
+    NXO_TRAIL("jvm", "creation result %d", result);
   }
 
   if (result == kLaunchOk) {
@@ -241,6 +249,8 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
         result = kVersionUnreadable;
       else
         result = CheckVersionBounds(version, min_jre, max_jre);
+      NXO_TRAIL("jvm", "java.version \"%s\" against [%s, %s]: result %d", version.c_str(),
+                min_jre.c_str(), max_jre.c_str(), result);
     }
   }
 
@@ -252,12 +262,14 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
     if (close_on_window) splash::InstallSplashCloseOnWindow(env);
     splash::ApplyLaunchClosePolicy(close_on_window ? kSplashAwaitingWindowMs : kSplashAfterLaunchMs);
     StringList argument_lines = Collect(config, "argv", ValueForm::kAnsi);
+    NXO_TRAIL("jvm", "calling the start class's main");
     result = InvokeStartClass(env, config::keys::MainClass(config), argument_lines, argument_count,
                               arguments);
     splash::ApplyMainReturnedClosePolicy(close_on_window ? kSplashAwaitingWindowMs
                                                          : kSplashAfterMainMs);
   }
 
+  NXO_TRAIL("jvm", "launch result %d", result);
   if (result != kLaunchOk) ReportFailure(context.messages, result, version, min_jre, max_jre);
   return result;
 }

@@ -10,6 +10,7 @@
 #include "splash/splash.h"
 #include "support/string_list.h"
 #include "support/text.h"
+#include "support/trail.h"
 
 namespace nxo::launcher {
 
@@ -107,6 +108,7 @@ void ShowMessage(const MessageCatalogue& messages, const std::string& text) {
 }
 
 void FailWithMessage(const MessageCatalogue& messages, unsigned number, int exit_code) {
+  NXO_TRAIL("exit", "message %u, exit code %d", number, exit_code);
   ShowMessage(messages, messages.Text(number));
   std::exit(exit_code);
 }

@@ -16,10 +16,22 @@
 #include "runtime/jvm_host.h"
 #include "support/path.h"
 #include "support/text.h"
+#include "support/trail.h"
 
 namespace nxo::launcher {
 
 namespace {
+
+// With NXO_CHECK_RUNTIME set (by `nxo inspect --check-runtime`) the
+// launcher only runs the runtime search, for the trail to show, and ends:
+// 0 when a runtime was found, 1 when not.
+constexpr const char* kCheckRuntimeVariable = "NXO_CHECK_RUNTIME";
+
+int CheckRuntimeOnly(StartupContext& context) {
+  const bool found = !context.runtime.Locate(context.config).empty();
+  NXO_TRAIL("exit", "runtime check only, exit code %d", found ? 0 : 1);
+  return found ? 0 : 1;
+}
 
 constexpr int kIntegrityExitCode = 9;
 constexpr unsigned kIntegrityMessage = 9;
@@ -113,10 +125,13 @@ Integrity CheckIntegrity(const std::string& executable_path) {
 }
 
 int RunStartup(int argc, char** argv) {
+  trail::OpenFromEnvironment();
+  NXO_TRAIL("start", "launcher started with %d argument(s)", argc > 0 ? argc - 1 : 0);
   std::setlocale(LC_ALL, "");
   SetAnsiCodePageIsUtf8(platform::AnsiCodePageIsUtf8());
   StartupContext context(config::LaunchConfig::OfRunningExecutable());
   config::LaunchConfig& config = context.config;
+  if (platform::GetEnvironment(kCheckRuntimeVariable)) return CheckRuntimeOnly(context);
   natives::PublishNativeContext(&context.natives);
 
   platform::InitCommonControls();
@@ -129,6 +144,7 @@ int RunStartup(int argc, char** argv) {
   if (!force_cwd.empty()) {
     ForceWorkingDirectory(config.ApplicationDirectory(), force_cwd);
     config.RefreshCurrentDirectory();
+    NXO_TRAIL("start", "working directory now %s", config.CurrentDirectory().c_str());
   }
 
   const std::string error_target = config::keys::Stderr(config);
@@ -138,8 +154,10 @@ int RunStartup(int argc, char** argv) {
 
   // An executable that cannot be read cannot be shown to be intact either:
   // both refuse the start the same way.
-  if (CheckIntegrity(config.ExecutablePath()) != Integrity::kIntact)
+  if (CheckIntegrity(config.ExecutablePath()) != Integrity::kIntact) {
+    NXO_TRAIL("start", "integrity check failed");
     FailWithMessage(context.messages, kIntegrityMessage, kIntegrityExitCode);
+  }
   ApplySingleInstanceMode(context);
   ApplyWildcardMode(context, argc, argv);
 
@@ -150,14 +168,17 @@ int RunStartup(int argc, char** argv) {
   request.startup_hook = StartupHook;
 
   unsigned result;
-  if (!config::keys::StartOnFirstThreadOption(config).empty())
+  if (!config::keys::StartOnFirstThreadOption(config).empty()) {
+    NXO_TRAIL("start", "launching on the first thread");
     result = RunLaunch(&request);
-  else
+  } else {
     result = platform::RunOnNewThread(RunLaunch, &request);
+  }
 
   interrupt_host.store(nullptr);
   runtime::UnloadJvm(context.host);
   natives::PublishNativeContext(nullptr);
+  NXO_TRAIL("exit", "exit code %u", result);
   return static_cast<int>(result);
 }
 

@@ -117,7 +117,17 @@ struct RegistryValue {
 bool ReadRegistryValue(RegistryRoot root, const std::string& subkey, const std::string& value_name,
                        RegistryValue& value);
 
+// Lists the names of the subkeys of one key, opened with read access in the
+// process's own registry view, in the order the registry gives them. False
+// when the key cannot be opened, and always without a registry.
+bool ListRegistrySubkeys(RegistryRoot root, const std::string& subkey,
+                         std::vector<std::string>& names);
+
 // ---- Directories and paths ----------------------------------------------
+
+// |path| with every link resolved (symbolic links, and so on Linux the chain
+// through /etc/alternatives); empty when the path cannot be resolved.
+std::string ResolveLinks(const std::string& path);
 
 // The process's current directory (up to 260 bytes on Windows).
 std::string CurrentDirectory();

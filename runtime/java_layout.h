@@ -18,6 +18,9 @@ std::string JvmLibraryName();
 // tried. The first is "" (the home itself).
 std::vector<std::string> RuntimeHomeSuffixes();
 
+// File name of the runtime's command-line launcher: "java.exe" or "java".
+std::string JavaLauncherName();
+
 // Runtime homes the system keeps in a fixed place outside any registry, in
 // the order they are tried; none on Windows, whose runtimes are registered.
 std::vector<std::string> SystemRuntimeHomes();

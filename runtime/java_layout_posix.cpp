@@ -18,6 +18,8 @@ std::vector<std::string> RuntimeHomeSuffixes() {
   return {"", "lib/", java8, "../" + java8};
 }
 
+std::string JavaLauncherName() { return "java"; }
+
 std::vector<std::string> SystemRuntimeHomes() {
   // The distribution's chosen runtime first, then every installed one in name
   // order, so the choice does not depend on the file system's listing order.

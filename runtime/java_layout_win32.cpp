@@ -11,6 +11,8 @@ std::vector<std::string> RuntimeHomeSuffixes() {
   return {"", "bin\\", "jre\\bin\\", "..\\jre\\bin\\"};
 }
 
+std::string JavaLauncherName() { return "java.exe"; }
+
 std::vector<std::string> SystemRuntimeHomes() { return {}; }  // the registry names them
 
 bool RetryLibraryLoadWithPath() { return true; }

@@ -24,7 +24,13 @@ inline constexpr const char* kJavaSoftKeys[] = {
 };
 inline constexpr const char* kIbmKey = "SOFTWARE\\IBM\\Java2 Runtime Environment";
 
+// The launcher's own order when jre_order names no source.
 inline constexpr const char* kDefaultJreOrder = "cbsie";
+
+// Every source letter: besides the five above, "v" reads the runtimes that
+// vendors register under keys of their own (newest first, within
+// minjre/maxjre) and "p" follows the java launcher on PATH to its runtime.
+inline constexpr const char* kSourceLetters = "cbsievp";
 
 // One search through the configured sources: the JVM library found, or ""
 // when there is none.

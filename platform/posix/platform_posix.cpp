@@ -173,11 +173,23 @@ bool PutEnvironment(const std::string& assignment) {
 
 // ---- Registry -----------------------------------------------------------
 
+bool ListRegistrySubkeys(RegistryRoot, const std::string&, std::vector<std::string>&) {
+  return false;
+}
+
 bool ReadRegistryValue(RegistryRoot, const std::string&, const std::string&, RegistryValue&) {
   return false;  // no registry here
 }
 
 // ---- Directories and paths ----------------------------------------------
+
+std::string ResolveLinks(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return std::string();
+  std::string result = resolved;
+  std::free(resolved);
+  return result;
+}
 
 std::string CurrentDirectory() {
   char buffer[PATH_MAX];

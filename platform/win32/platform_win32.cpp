@@ -196,7 +196,48 @@ bool ReadRegistryValue(RegistryRoot root, const std::string& subkey, const std::
   return ok;
 }
 
+bool ListRegistrySubkeys(RegistryRoot root, const std::string& subkey,
+                         std::vector<std::string>& names) {
+  HKEY key;
+  if (::RegOpenKeyExA(RootKey(root), subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return false;
+  // Key names are at most 255 characters.
+  char name[256];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = sizeof name;
+    LONG status = ::RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) break;
+    if (status == ERROR_SUCCESS) names.emplace_back(name, length);
+  }
+  ::RegCloseKey(key);
+  return true;
+}
+
 // ---- Directories and paths ----------------------------------------------
+
+std::string ResolveLinks(const std::string& path) {
+  // GetFinalPathNameByHandleA is looked up rather than imported, so the
+  // launcher still starts on systems that lack it (and has no links to
+  // follow there).
+  using FinalPathName = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
+  static const FinalPathName final_path_name = reinterpret_cast<FinalPathName>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"),
+                                               "GetFinalPathNameByHandleA")));
+  if (final_path_name == nullptr) return path;
+  HANDLE file = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  char buffer[MAX_PATH * 4];
+  DWORD length = final_path_name(file, buffer, sizeof buffer, 0);
+  ::CloseHandle(file);
+  if (length == 0 || length >= sizeof buffer) return std::string();
+  std::string result(buffer, length);
+  // The final path comes as "\\?\C:\..."; the plain form is what the
+  // rest of the search composes paths from.
+  if (result.rfind("\\\\?\\UNC\\", 0) == 0) return "\\\\" + result.substr(8);
+  if (result.rfind("\\\\?\\", 0) == 0) return result.substr(4);
+  return result;
+}
 
 std::string CurrentDirectory() {
   // As for the module file name: UTF-8 can take more than MAX_PATH bytes.

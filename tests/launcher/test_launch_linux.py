@@ -6,6 +6,7 @@ codes, and every failure gets its numbered message and exit code.
 Every run is made twice, the second time with "-Xcheck:jni", whose warnings
 must not appear."""
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -123,6 +124,8 @@ class LaunchOnLinux(unittest.TestCase):
             f.write("no classes here\n")
         run(["jar", "--create", "--file", empty, "-C", cls.work, "readme.txt"])
         cls.bare = Packed(cls.work, "bare", "app.Hello", support=empty, config_lines=["jre_order e"])
+        # Packed without a jre_order line: the packager's order applies.
+        cls.defaults = Packed(cls.work, "defaults", "app.Hello")
 
     @classmethod
     def tearDownClass(cls):
@@ -249,6 +252,105 @@ class LaunchOnLinux(unittest.TestCase):
         result = self.start_both(self.hello, external=["option -XstartOnFirstThread"])
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(self.values(result)["args"], "first|second word")
+
+    # ---- The diagnostic trail and the runtime check ----
+
+    TRAIL_LINE = r"^ *\d+ [a-z]+: "
+
+    def alternatives_chain(self):
+        """bin/java -> alternatives/java -> the JDK's bin/java, the way
+        /usr/bin/java reaches a runtime through /etc/alternatives."""
+        root = tempfile.mkdtemp(dir=self.work)
+        os.makedirs(os.path.join(root, "bin"))
+        os.makedirs(os.path.join(root, "etc", "alternatives"))
+        os.symlink(os.path.join(JDK, "bin", "java"), os.path.join(root, "etc", "alternatives", "java"))
+        os.symlink("../etc/alternatives/java", os.path.join(root, "bin", "java"))
+        return os.path.join(root, "bin")
+
+    def test_the_trail_goes_to_standard_error_one_line_per_decision(self):
+        result = self.hello.start("x", env={"NXO_TRACE": "-"})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.values(result)["args"], "first|second word|x")  # output unchanged
+        lines = [l for l in result.stderr.splitlines() if re.match(self.TRAIL_LINE, l)]
+        text = "\n".join(lines)
+        library = os.path.join(JDK, "lib", "server", "libjvm.so")
+        in_order = [
+            "start: launcher started with 1 argument(s)",
+            f"config: executable {self.hello.exe}: payload found",
+            "config: external file " + self.hello.exe + ".cfg read",
+            'search: order "e"',
+            f"search:  JAVA_HOME={JDK}",
+            f"search: chosen {library}",
+            f"jvm: library {library}",
+            "jvm: option 1: -Djava.class.path=" + self.hello.exe,
+            "jvm: option 2: -Dnxo.class.path=",
+            "jvm: creation result 0",
+            "jvm: launch result 0",
+            "exit: exit code 0",
+        ]
+        at = 0
+        for piece in in_order:
+            found = text.find(piece, at)
+            self.assertNotEqual(found, -1, f"missing or out of order: {piece}\n{text}")
+            at = found + len(piece)
+        times = [int(l.split()[0]) for l in lines]
+        self.assertEqual(times, sorted(times))
+        self.assertIn('config: property = "greeting=from the payload"', text)
+
+    def test_without_the_variable_there_is_no_trail(self):
+        result = self.hello.start()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertFalse([l for l in result.stderr.splitlines() if re.match(self.TRAIL_LINE, l)])
+
+    def test_the_trail_explains_a_failed_start(self):
+        trail = os.path.join(self.work, "failed.trail")
+        empty_home = tempfile.mkdtemp(dir=self.work)
+        result = self.hello.start(env={"NXO_TRACE": trail, "JAVA_HOME": empty_home})
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("Error: Java Runtime Environment not found.", result.stderr)
+        with open(trail) as f:
+            text = f.read()
+        self.assertIn(f"search:  JAVA_HOME={empty_home}", text)
+        self.assertIn(f"search:   {empty_home}/libjvm.so: missing", text)
+        self.assertIn("search: no runtime found", text)
+        self.assertIn("jvm: no runtime library", text)
+        self.assertTrue(text.rstrip().endswith("exit: exit code 1"), text)
+
+    def test_the_packed_order_reaches_every_source(self):
+        result = self.defaults.start(env={"NXO_TRACE": "-"})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn('search: order "cbsviep"', result.stderr)
+
+    def test_path_follows_alternatives_links_to_the_runtime(self):
+        # On Linux "s" already finds the distribution's runtimes; the PATH
+        # source alone shows that the links are followed.
+        result = self.defaults.start(external=["jre_order p"],
+                                     env={"JAVA_HOME": "", "PATH": self.alternatives_chain(),
+                                          "NXO_TRACE": "-"})
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(f"resolves to {os.path.join(JDK, 'bin', 'java')}", result.stderr)
+        self.assertIn(f"search: chosen {JDK}/lib/server/libjvm.so", result.stderr)
+
+    def test_inspect_check_runtime_shows_the_search(self):
+        env = dict(os.environ, JAVA_HOME="", PATH=self.alternatives_chain() + ":/usr/bin:/bin")
+        env.pop("JRE_HOME", None)
+        with open(self.defaults.exe + ".cfg", "w") as f:
+            f.write("jre_order p\n")
+        found = run([NXO, "inspect", "--check-runtime", self.defaults.exe], env=env)
+        self.assertEqual(found.returncode, 0, found.stdout + found.stderr)
+        lines = found.stdout.splitlines()
+        self.assertEqual(lines[0], f"runtime search of {self.defaults.exe} on this machine:")
+        self.assertIn('  order "p"', lines)
+        self.assertIn("  letter p: the java launcher on PATH", lines)
+        self.assertEqual(lines[-1], f"runtime:   {JDK}/lib/server/libjvm.so")
+        self.assertNotIn("args=", found.stdout)  # no JVM was started
+        self.assertFalse([l for l in lines if "config:" in l or "jvm:" in l])  # the search part only
+
+        env["PATH"] = os.path.join(self.work, "nowhere")
+        missing = run([NXO, "inspect", "--check-runtime", self.defaults.exe], env=env)
+        self.assertEqual(missing.returncode, 1, missing.stderr)
+        self.assertIn("  no runtime found", missing.stdout)
+        self.assertEqual(missing.stdout.splitlines()[-1], "runtime:   none found")
 
     def test_a_window_keeps_the_process_alive_until_it_closes(self):
         display = os.environ.get("DISPLAY")

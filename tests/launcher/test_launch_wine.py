@@ -469,6 +469,40 @@ class Launch(unittest.TestCase):
             f.write(data)
         return path
 
+    def test_a_vendor_registered_runtime_starts_the_default_packed_order(self):
+        """Only an Eclipse Adoptium runtime, registered the way its MSI does,
+        and no JAVA_HOME: the order the packager writes finds it; the
+        runtime check and the trail say how."""
+        home = os.path.join(self.work, "temurin-21")
+        os.makedirs(os.path.join(home, "bin", "server"))
+        shutil.copy(DOUBLE["full"], os.path.join(home, "bin", "server", "jvm.dll"))
+        key = "HKLM\\SOFTWARE\\Eclipse Adoptium\\JDK\\21.0.1.12\\hotspot\\MSI"
+        added = run([WINE_RUN, "reg", "add", key, "/v", "Path", "/d", windows_path(home) + "\\", "/f",
+                     "/reg:64"])
+        self.assertEqual(added.returncode, 0, added.stderr)
+        self.addCleanup(run, [WINE_RUN, "reg", "delete", "HKLM\\SOFTWARE\\Eclipse Adoptium", "/f",
+                              "/reg:64"])
+        vendor = Packed(self.work, "vendor", "app.Vendor")
+        library = windows_path(home) + "\\bin\\server/jvm.dll"
+        trail = os.path.join(self.work, "vendor.trail")
+        outcome = self.start(vendor, env={"JAVA_HOME": "", "JRE_HOME": "",
+                                          "NXO_TRACE": windows_path(trail)})
+        self.assert_clean_run(outcome)
+        self.assertEqual(outcome.lines("startClass "), ["app.Vendor"])
+        with open(trail, encoding="latin-1") as f:
+            text = f.read()
+        self.assertIn('search: order "cbsviep"', text)
+        self.assertIn(f"search: chosen {library}", text)
+        self.assertIn("exit: exit code 0", text)
+
+        env = self.environment({"JAVA_HOME": "", "JRE_HOME": "", "NXO_WINE": WINE_RUN})
+        os.remove(vendor.exe + ".cfg")
+        checked = run([NXO, "inspect", "--check-runtime", vendor.exe], env=env)
+        self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+        lines = checked.stdout.splitlines()
+        self.assertIn("  letter v: the vendors' registry keys", lines)
+        self.assertEqual(lines[-1], f"runtime:   {library}")
+
     def start_copy(self, app, path):
         """Starts another file of app's directory as if it were app."""
         copy = Packed.__new__(Packed)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "runtime/java_layout.h"
 #include "runtime/jre_search.h"
@@ -53,6 +54,23 @@ TEST(RealJdk, JavaHomeFindsTheInstalledServerLibrary) {
   env.Unset("JRE_HOME");
   env.Set("JAVA_HOME", kJdk);
   EXPECT_EQ(LocateJvmLibrary(EmptyConfig(dir, "jre_order e\n")), kJdkLibrary);
+  ResetJreSearchForTesting();
+}
+
+TEST(RealJdk, PathFollowsAnAlternativesChainToTheInstalledRuntime) {
+  ResetJreSearchForTesting();
+  nxo::test::TempDir dir;
+  // bin/java -> etc/alternatives/java -> the JDK's bin/java, as /usr/bin/java
+  // reaches a runtime on Debian; the first directory of PATH has no java.
+  const std::filesystem::path root = dir.Path();
+  std::filesystem::create_directories(root / "empty");
+  std::filesystem::create_directories(root / "bin");
+  std::filesystem::create_directories(root / "etc" / "alternatives");
+  std::filesystem::create_symlink(kJdk + "/bin/java", root / "etc" / "alternatives" / "java");
+  std::filesystem::create_symlink("../etc/alternatives/java", root / "bin" / "java");
+  test::ScopedEnvironment env;
+  env.Set("PATH", (root / "empty").string() + "::" + (root / "bin").string() + ":/usr/bin");
+  EXPECT_EQ(LocateJvmLibrary(EmptyConfig(dir, "jre_order p\n")), kJdkLibrary);
   ResetJreSearchForTesting();
 }
 

@@ -299,7 +299,7 @@ class PackAndReadBack(NxoTestCase):
             "utf-16 be": b"\xfe\xff" + text.encode("utf-16-be"),
         }
         expected = ("\ufeffsplashtitle Caf\u00e9\r\njre=rt\r\nwildcard=false\r\nmainclass app.Main\r\n"
-                    .encode("utf-8") + b"\0")
+                    "jre_order cbsviep\r\n".encode("utf-8") + b"\0")
         for name, raw in encodings.items():
             with self.subTest(encoding=name):
                 config = os.path.join(self.tmp, "app.cfg")
@@ -312,7 +312,8 @@ class PackAndReadBack(NxoTestCase):
         write(os.path.join(self.tmp, "ansi.cfg"), b"jre=rt\nsplashtitle x\n")
         out, _ = self.pack("linux", "-c", os.path.join(self.tmp, "ansi.cfg"), "--set", "jre=other",
                            "-m", "app.Main", self.app_jar)
-        self.assertEqual(Packed(out).config_block, b"\xef\xbb\xbfsplashtitle x\r\njre=other\r\nmainclass app.Main\r\n\0")
+        self.assertEqual(Packed(out).config_block,
+                         b"\xef\xbb\xbfsplashtitle x\r\njre=other\r\nmainclass app.Main\r\njre_order cbsviep\r\n\0")
 
     def test_lib_directories_add_their_jars_sorted_after_the_named_ones(self):
         lib = os.path.join(self.tmp, "lib")

@@ -9,6 +9,7 @@
 #include "config/payload.h"
 #include "support/bytes.h"
 #include "tools/nxo/app_resources.h"
+#include "tools/nxo/check_runtime.h"
 #include "tools/nxo/commands.h"
 #include "tools/nxo/files.h"
 #include "tools/nxo/pe_resources.h"
@@ -19,13 +20,20 @@ namespace nxo::tool {
 
 const char kInspectHelp[] =
     "Usage: nxo inspect FILE\n"
+    "       nxo inspect --check-runtime FILE\n"
     "\n"
     "Shows the target and stub size, the resources of a Windows executable, the\n"
     "embedded configuration, the archive's entries (name, method, sizes), the\n"
     "tail length, and whether the integrity flag is set and the digest matches.\n"
     "\n"
+    "  --check-runtime  instead, run the executable's own Java runtime search on\n"
+    "                   this machine (a Windows executable under Wine: the wine\n"
+    "                   command, or $NXO_WINE) without starting a JVM, and show\n"
+    "                   every source and candidate it tried and the runtime chosen\n"
+    "\n"
     "Exit code: 0 when the payload is readable, 1 when it is not, 3 when the\n"
-    "integrity flag is set but the digest does not match.\n";
+    "integrity flag is set but the digest does not match. With --check-runtime:\n"
+    "0 when a runtime was found, 1 when not.\n";
 
 namespace {
 
@@ -99,7 +107,7 @@ void PrintResources(const MappedFile& file, std::uint32_t stub_size) {
   for (const std::string& line : DescribeResources(table)) std::printf("  %s\n", line.c_str());
 }
 
-int Inspect(const std::string& path) {
+int Inspect(const std::string& path, bool check_runtime) {
   MappedFile file;
   Payload payload;
   Status status = file.Open(path);
@@ -108,6 +116,8 @@ int Inspect(const std::string& path) {
     PrintError(kCommand, status.message());
     return kExitFailure;
   }
+  if (check_runtime)
+    return CheckRuntime(path, TargetOfImage(file.data(), file.size()) != Target::kLinux);
   const config::PayloadLocation& at = payload.location;
   std::printf("file:      %s (%" PRIu64 " bytes)\n", path.c_str(), file.size());
   std::printf("target:    %s\n", DescribeImage(file.data(), file.size()).c_str());
@@ -133,10 +143,15 @@ int Inspect(const std::string& path) {
 
 int RunInspect(const std::vector<std::string>& args) {
   std::vector<std::string> files;
+  bool check_runtime = false;
   for (const std::string& arg : args) {
     if (arg == "-h" || arg == "--help") {
       std::fputs(kInspectHelp, stdout);
       return kExitOk;
+    }
+    if (arg == "--check-runtime") {
+      check_runtime = true;
+      continue;
     }
     if (arg.size() > 1 && arg[0] == '-') {
       PrintError(kCommand, "unknown option " + Quoted(arg) + " (see nxo inspect --help)");
@@ -148,7 +163,7 @@ int RunInspect(const std::vector<std::string>& args) {
     PrintError(kCommand, "give exactly one FILE (see nxo inspect --help)");
     return kExitUsage;
   }
-  return Inspect(files.front());
+  return Inspect(files.front(), check_runtime);
 }
 
 }  // namespace nxo::tool

@@ -43,6 +43,8 @@ const char kPackHelp[] =
     "                         or the local code page)\n"
     "  -s, --set KEY=VALUE    a configuration line after the file's; lines of the file\n"
     "                         with the same key are dropped (repeat for multi-valued keys)\n"
+    "                         Without a jre_order line, \"jre_order cbsviep\" is added:\n"
+    "                         every runtime source, vendors' keys and PATH included\n"
     "  -l, --lib DIR          add every .jar below DIR, in sorted order\n"
     "      --classes DIR      add DIR's files under BOOT-INF/classes/\n"
     "      --unpack PATTERN   unpack the jars whose file names match the glob PATTERN\n"

@@ -1,5 +1,6 @@
 #include "tools/nxo/pack_config.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -8,6 +9,11 @@
 #include "tools/nxo/files.h"
 
 namespace nxo::tool {
+
+// The jre_order written unless the configuration has one: every runtime
+// source the launcher knows (docs/configuration.md), the vendors' registry
+// keys after the JavaSoft ones and PATH last.
+const char kPackedJreOrder[] = "cbsviep";
 
 namespace {
 
@@ -64,6 +70,12 @@ Status BuildConfigBlock(const PackOptions& options, ConfigBlock& block) {
     std::erase_if(lines, [](const std::string& line) { return LineCarriesKey(line, "mainclass"); });
     lines.push_back("mainclass " + AnsiToUtf8(*options.main_class));
   }
+  // Packed applications look for Java everywhere it is installed today; the
+  // launcher's own default order, for executables without the line, stays
+  // "cbsie".
+  if (std::none_of(lines.begin(), lines.end(),
+                   [](const std::string& line) { return LineCarriesKey(line, "jre_order"); }))
+    lines.push_back(std::string("jre_order ") + kPackedJreOrder);
 
   block.bytes = "\xEF\xBB\xBF";
   for (const std::string& line : lines) block.bytes += line + "\r\n";
