@@ -419,8 +419,9 @@ class RealPayload : public JvmTest {
 
 TEST_F(RealPayload, BindsTheNativesTheShippedClassesDeclare) {
   // KestrelClassLoader: defineClass, findResource0, findResources; Handler:
-  // loadResourceData. findClass and findResource are Java methods there.
-  EXPECT_EQ(SharedJvm().registered, 4);
+  // loadResourceData; SplashScreen: nativeAutoClose, nativeClose,
+  // nativeGetSplashScreen. findClass and findResource are Java methods there.
+  EXPECT_EQ(SharedJvm().registered, 7);
 }
 
 TEST_F(RealPayload, LoaderFallsBackToItsArchives) {
