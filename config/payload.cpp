@@ -137,4 +137,34 @@ std::string EmbeddedConfigBytes(const unsigned char* data, const PayloadLocation
   return std::string(begin, length);
 }
 
+bool ReadLeadingStoredEntry(const platform::RandomAccessFile& file, std::uint64_t archive_start,
+                            std::string_view name, std::string& bytes) {
+  constexpr std::size_t kLocalHeaderSize = 30;
+  constexpr std::string_view kLeadingPrefix = "META-INF/nxo/";
+  constexpr int kMostLeadingEntries = 8;
+  std::uint64_t at = archive_start;
+  std::string header;
+  std::string entry_name;
+  for (int entry = 0; entry < kMostLeadingEntries; ++entry) {
+    if (!file.ReadAt(at, kLocalHeaderSize, header)) return false;
+    const unsigned char* h = reinterpret_cast<const unsigned char*>(header.data());
+    if (ReadLe32(h) != 0x04034b50u) return false;
+    const std::uint32_t flags = ReadLe16(h + 6);
+    const std::uint32_t method = ReadLe16(h + 8);
+    const std::uint32_t compressed = ReadLe32(h + 18);
+    const std::uint32_t uncompressed = ReadLe32(h + 22);
+    const std::uint32_t name_length = ReadLe16(h + 26);
+    const std::uint32_t extra_length = ReadLe16(h + 28);
+    if (!file.ReadAt(at + kLocalHeaderSize, name_length, entry_name)) return false;
+    if (entry_name.compare(0, kLeadingPrefix.size(), kLeadingPrefix) != 0) return false;
+    const std::uint64_t data_start = at + kLocalHeaderSize + name_length + extra_length;
+    // A data descriptor (flag bit 3) would leave the sizes out of the header.
+    const bool usable = method == 0 && (flags & 8u) == 0 && compressed == uncompressed;
+    if (entry_name == name) return usable && file.ReadAt(data_start, compressed, bytes);
+    if ((flags & 8u) != 0) return false;
+    at = data_start + compressed;
+  }
+  return false;
+}
+
 }  // namespace nxo::config

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -57,6 +58,21 @@ PayloadLocation LocatePayload(const unsigned char* data, std::uint64_t size,
 // block's bytes up to its first 0x00.
 PayloadLocation LocatePayloadInFile(const platform::RandomAccessFile& file,
                                     std::uint32_t archive_length, std::string& config_bytes);
+
+// Names of the splash pictures that a packed Linux executable carries as the
+// archive's first entries, stored (method 0), so the launcher reads them in
+// place without a ZIP reader: the image file for the runtime's splash library
+// and the same picture as a BMP file for the launcher's own window.
+inline constexpr char kSplashImageEntry[] = "META-INF/nxo/splash.image";
+inline constexpr char kSplashBitmapEntry[] = "META-INF/nxo/splash.bmp";
+
+// The bytes of the entry called |name| among the stored entries at the
+// start of the archive that begins at |archive_start|. Only the leading run of
+// entries whose names begin with "META-INF/nxo/" is looked at, through their
+// local headers. False when the entry is not there, is not stored, or does
+// not fit in the file.
+bool ReadLeadingStoredEntry(const platform::RandomAccessFile& file, std::uint64_t archive_start,
+                            std::string_view name, std::string& bytes);
 
 // The configuration block's bytes up to its first 0x00, or empty when the
 // location is not valid.

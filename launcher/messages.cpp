@@ -103,6 +103,10 @@ std::string FormatMessageText(const char* format, ...) {
 }
 
 void ShowMessage(const MessageCatalogue& messages, const std::string& text) {
+  // A close the launch already scheduled is held while the box is up: the
+  // box belongs to the splash window, and closing its owner would take the
+  // box away (or leave it ownerless) before it was read.
+  splash::RequestSplashClose(-1);
   platform::ShowWarningBox(text, messages.Text(kCaptionMessage), splash::SplashWindowHandle());
   splash::RequestSplashClose(100);
 }

@@ -12,6 +12,7 @@
 #include "launcher/command_line.h"
 #include "launcher/messages.h"
 #include "launcher/startup_context.h"
+#include "splash/splash.h"
 #include "platform/platform.h"
 #include "runtime/jvm_host.h"
 #include "support/path.h"
@@ -138,7 +139,8 @@ int RunStartup(int argc, char** argv) {
   // The runtime is searched for here, whether or not a splash is shown: the
   // splash step needs it, and relative runtime paths must resolve against the
   // start directory, before "forcecwd" changes it. The outcome is remembered.
-  context.runtime.Locate(config);
+  const std::string& jvm_library = context.runtime.Locate(config);
+  context.splash = splash::ShowStartupSplash(config, context.host, jvm_library);
 
   const std::string force_cwd = config::keys::ForceCwd(config);
   if (!force_cwd.empty()) {

@@ -6,6 +6,7 @@
 // redirection) belongs here too.
 #pragma once
 
+#include <memory>
 #include <utility>
 
 #include "config/launch_config.h"
@@ -14,6 +15,7 @@
 #include "natives/remembered_keys.h"
 #include "runtime/jre_search.h"
 #include "runtime/jvm_host.h"
+#include "splash/splash.h"
 
 namespace nxo::launcher {
 
@@ -31,6 +33,9 @@ struct StartupContext {
   runtime::JvmHost host;               // the JVM library and the JVM
   natives::NativeContext natives;      // what the natives read
   ArgumentVector arguments;            // the expanded command line, when "wildcard" asks
+  // The launcher's own splash window, when start-up showed one (the natives
+  // and message boxes reach it through the splash's process-wide reference).
+  std::shared_ptr<splash::SplashWindow> splash;
 };
 
 }  // namespace nxo::launcher

@@ -5,6 +5,7 @@
 // narrow: the ANSI code page on Windows, the C locale's encoding elsewhere.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -257,6 +258,68 @@ bool InstallInterruptHandlers(InterruptCallback callback);
 // called: on POSIX the signal then takes its default action, which ends the
 // process as the sender asked; on Windows nothing more happens.
 void ChainPreviousInterruptHandler(int signal_number, bool libraries_unloaded);
+
+// ---- Threads and resources -------------------------------------------------
+
+// Starts |procedure| on a new thread of the C runtime (default stack size)
+// and returns without waiting for it. False when no thread could be started.
+bool StartDetachedThread(ThreadProcedure procedure, void* argument);
+
+// Lowers the calling thread's priority to the lowest of its class.
+void LowerThreadPriority();
+
+// Gives up the rest of the calling thread's time slice (a zero-length sleep).
+void YieldToOtherThreads();
+
+// The bytes of the executable's raw-data resource (RT_RCDATA) |id|, which
+// stay mapped for the life of the process. False where there is none, and
+// always on platforms without resources.
+bool FindDataResource(unsigned id, const unsigned char*& data, std::size_t& size);
+
+// ---- Splash window ----------------------------------------------------------
+//
+// The launcher's own splash: a borderless window centred on the primary
+// screen that shows one picture. It belongs to the thread that opens it,
+// which then runs its event loop; other threads reach it only through the
+// requests below, which are handed to that thread (a timer set from another
+// thread would not belong to the window's thread).
+
+using SplashPicture = void*;
+using SplashWindowRef = void*;
+
+// The executable's bitmap resource |id|; null where there is none, and always
+// on platforms without resources.
+SplashPicture LoadBitmapResource(unsigned id);
+
+// A picture of |width| x |height| pixels, rows from the top, each pixel
+// 0x00RRGGBB. Null when it cannot be made.
+SplashPicture MakeSplashPicture(int width, int height, const std::uint32_t* pixels);
+void FreeSplashPicture(SplashPicture picture);
+
+// Creates the window on the calling thread, sized to the picture and placed
+// at ((screen width - width) / 2, (screen height - height) / 2) in signed
+// division, shows it and paints it once. An empty |title| gives a tool
+// window that stays off the taskbar; a title gives a taskbar entry with it.
+// Null when there is no screen or the window cannot be made.
+SplashWindowRef OpenSplashWindow(SplashPicture picture, const std::string& title);
+
+// Runs the window's event loop on the thread that opened it until the window
+// is closed: by its timer, a key press, or a close request. Mouse clicks and
+// system keys do nothing.
+void RunSplashWindow(SplashWindowRef window);
+
+// Frees what the closed window still holds, once no thread can reach it.
+void ReleaseSplashWindow(SplashWindowRef window);
+
+// The system's handle of the window, as owner for message boxes.
+void* SplashWindowSystemHandle(SplashWindowRef window);
+
+// From any thread: cancels the window's close timer and, for a delay of 0 or
+// more, starts it with that many milliseconds.
+void ForwardSplashTimer(SplashWindowRef window, int milliseconds);
+
+// From any thread: asks the window to close.
+void PostSplashClose(SplashWindowRef window);
 
 // ---- Launch support -------------------------------------------------------
 

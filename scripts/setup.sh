@@ -5,6 +5,7 @@ set -eu
 
 packages="cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev
   zlib1g-dev libexpat1-dev openjdk-17-jdk-headless g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  libx11-dev libpng-dev libjpeg-dev xdotool x11-apps hyperfine
   xvfb x11-utils osslsigncode openssl icoutils zip unzip python3"
 # Wine comes with what it recommends: its X11 driver loads the X extension
 # libraries (Xrender, Xrandr, Xi...) that only its recommendations bring.

@@ -12,6 +12,7 @@
 //       style=0x... exstyle=0x...
 //       topmost=0|1
 //       icon=warning|error|information|question|none|unknown
+//       owner=CLASS            the window class of the box's owner, or none
 //       dismissed=0|1
 //     with backslash, line feed, carriage return and tab written as \\ \n \r \t.
 //   msgbox_watch show TEXT CAPTION FLAGS
@@ -26,6 +27,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -216,6 +218,11 @@ void Report(HWND box) {
   std::printf("topmost=%d\n", (extended & WS_EX_TOPMOST) != 0 ? 1 : 0);
   std::fflush(stdout);
   std::printf("icon=%s\n", IconKind(box).c_str());
+  HWND owner = GetWindow(box, GW_OWNER);
+  char owner_class[64] = "none";
+  if (owner != nullptr && GetClassNameA(owner, owner_class, sizeof owner_class) == 0)
+    std::strcpy(owner_class, "unknown");
+  std::printf("owner=%s\n", owner_class);
   std::fflush(stdout);
 }
 

@@ -419,9 +419,10 @@ class RealPayload : public JvmTest {
 
 TEST_F(RealPayload, BindsTheNativesTheShippedClassesDeclare) {
   // KestrelClassLoader: defineClass, findResource0, findResources; Handler:
-  // loadResourceData; RedirOutputStream: write. findClass and findResource
-  // are Java methods there.
-  EXPECT_EQ(SharedJvm().registered, 5);
+  // loadResourceData; RedirOutputStream: write; SplashScreen: nativeAutoClose,
+  // nativeClose, nativeGetSplashScreen. findClass and findResource are Java
+  // methods there.
+  EXPECT_EQ(SharedJvm().registered, 8);
 }
 
 TEST_F(RealPayload, LoaderFallsBackToItsArchives) {

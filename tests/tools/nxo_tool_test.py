@@ -650,6 +650,115 @@ class Errors(NxoTestCase):
         self.assertEqual(len(result.stderr.splitlines()), 1)
 
 
+def png_bytes(width, height, colour, alpha=None):
+    """A PNG of one colour; with |alpha| an RGBA image of that opacity."""
+    import zlib
+    pixel = bytes(colour) + (bytes([alpha]) if alpha is not None else b"")
+    raw = b"".join(b"\0" + pixel * width for _ in range(height))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    colour_type = 6 if alpha is not None else 2
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, colour_type, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+
+
+def bmp_pixels(data):
+    """(width, height, {(x, y): (r, g, b)} for a few pixels) of a 24-bit BMP."""
+    offset, = struct.unpack_from("<I", data, 10)
+    width, height, _, bits = struct.unpack_from("<iiHH", data, 18)
+    assert bits == 24, bits
+    stride = (width * 3 + 3) & ~3
+    rows = abs(height)
+
+    def at(x, y):
+        row = rows - 1 - y if height > 0 else y
+        b, g, r = data[offset + row * stride + x * 3: offset + row * stride + x * 3 + 3]
+        return (r, g, b)
+    return width, rows, at
+
+
+class SplashPicture(NxoTestCase):
+    """--splash: the picture leads a Linux archive as two stored entries (the
+    file, and a BMP of it for the launcher's own window); anything that is
+    not a readable picture is refused."""
+
+    def entries(self, path):
+        with zipfile.ZipFile(path) as z:
+            return z.infolist()
+
+    def test_linux_payload_carries_the_file_and_its_bitmap_first_and_stored(self):
+        t = self.tmp
+        jpeg = os.path.join(t, "blue.jpg")
+        maker = os.path.join(t, "MakeJpeg.java")
+        write(maker, "import java.awt.image.BufferedImage; import javax.imageio.ImageIO; import java.io.File;\n"
+                     "public class MakeJpeg { public static void main(String[] a) throws Exception {\n"
+                     "  BufferedImage i = new BufferedImage(40, 20, BufferedImage.TYPE_INT_RGB);\n"
+                     "  for (int y = 0; y < 20; y++) for (int x = 0; x < 40; x++) i.setRGB(x, y, 0x2040C0);\n"
+                     "  ImageIO.write(i, \"jpg\", new File(a[0])); } }\n")
+        subprocess.run([JAVA, maker, jpeg], check=True, capture_output=True)
+        pictures = {
+            "red.png": (png_bytes(30, 10, (200, 30, 40)), (30, 10), (200, 30, 40)),
+            "half.png": (png_bytes(8, 8, (0, 0, 0), alpha=128), (8, 8), (127, 127, 127)),
+            "blue.jpg": (None, (40, 20), (0x20, 0x40, 0xC0)),
+            "anim.gif": (b"GIF89a\x05\x00\x03\x00\x00\x00\x00;", None, None),
+        }
+        bmp = b"BM" + struct.pack("<IHHI", 54 + 8, 0, 0, 54) + struct.pack(
+            "<IiiHHIIiiII", 40, 2, 1, 1, 24, 0, 8, 0, 0, 0, 0) + bytes([40, 30, 200, 40, 30, 200, 0, 0])
+        pictures["red.bmp"] = (bmp, (2, 1), (200, 30, 40))
+        for name, (data, size, colour) in pictures.items():
+            with self.subTest(name):
+                path = jpeg if data is None else os.path.join(t, name)
+                if data is not None:
+                    write(path, data)
+                out, _ = self.pack("linux", "-m", "app.Main", "--splash", path, self.app_jar)
+                entries = self.entries(out)
+                with open(path, "rb") as f:
+                    original = f.read()
+                with zipfile.ZipFile(out) as z:
+                    self.assertEqual(entries[0].filename, "META-INF/nxo/splash.image")
+                    self.assertEqual(entries[0].compress_type, zipfile.ZIP_STORED)
+                    self.assertEqual(z.read(entries[0]), original)
+                    if size is None:  # a GIF only goes to the runtime's library
+                        self.assertNotEqual(entries[1].filename, "META-INF/nxo/splash.bmp")
+                        continue
+                    self.assertEqual(entries[1].filename, "META-INF/nxo/splash.bmp")
+                    self.assertEqual(entries[1].compress_type, zipfile.ZIP_STORED)
+                    bitmap = z.read(entries[1])
+                if name.endswith(".bmp"):
+                    self.assertEqual(bitmap, original)
+                width, height, at = bmp_pixels(bitmap)
+                self.assertEqual((width, height), size)
+                for x, y in ((0, 0), (width - 1, height - 1)):
+                    got = at(x, y)
+                    self.assertTrue(all(abs(a - b) <= 6 for a, b in zip(got, colour)), (x, y, got))
+                # The Java runtime still reads the archive as a jar.
+                check = run(JAVA, "-cp", self.zipcheck_classes, "ZipCheck", out)
+                self.assertEqual(check.returncode, 0, check.stderr)
+
+    def test_what_is_not_a_readable_picture_is_refused(self):
+        t = self.tmp
+        good = png_bytes(4, 4, (1, 2, 3))
+        cases = [
+            ("text", b"just some words\n", "not a PNG, JPEG, GIF or BMP"),
+            ("cut.png", good[:40], "damaged PNG"),
+            ("cut.jpg", b"\xff\xd8\xff\xe0\x00\x10JFIF", "damaged JPEG"),
+            ("rle.bmp", b"BM" + struct.pack("<IHHI", 62, 0, 0, 54) +
+             struct.pack("<IiiHHIIiiII", 40, 2, 1, 1, 8, 1, 8, 0, 0, 0, 0) + bytes(8), "BMP"),
+        ]
+        for name, data, message in cases:
+            with self.subTest(name):
+                path = os.path.join(t, name)
+                write(path, data)
+                for target in ("linux", "win32"):
+                    line = Errors.assert_refused(self, ["-m", "app.Main", "--splash", path, self.app_jar],
+                                                 name, target=target)
+                    self.assertIn(message, line)
+        line = Errors.assert_refused(self, ["-m", "app.Main", "--splash", os.path.join(t, "absent.png"),
+                                            self.app_jar], "absent.png")
+        self.assertIn("cannot read", line)
+
+
 class CommandLine(NxoTestCase):
     def test_help_and_version(self):
         for args, expected in ((["--help"], "pack"), (["pack", "--help"], "--verify-integrity"),

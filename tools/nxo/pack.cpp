@@ -19,6 +19,7 @@
 #include "tools/nxo/pack_config.h"
 #include "tools/nxo/pack_options.h"
 #include "tools/nxo/pe_resources.h"
+#include "tools/nxo/splash_image.h"
 #include "tools/nxo/stub.h"
 #include "tools/nxo/zip_format.h"
 #include "tools/nxo/zip_writer.h"
@@ -52,6 +53,8 @@ const char kPackHelp[] =
     "                         for libraries that open their own jar file (repeatable)\n"
     "      --verify-integrity set the integrity flag and write the payload digest\n"
     "      --no-check         do not check that an input holds the main class\n"
+    "      --splash FILE      a PNG, JPEG, GIF or BMP picture shown while the\n"
+    "                         application starts\n"
     "      --stub FILE        use this stub instead of <nxo dir>/stubs/<stub of target>\n"
     "      --support JAR      support classes (default <nxo dir>/lib/nxo-support.jar)\n"
     "\n"
@@ -122,6 +125,25 @@ Status MainClassFromManifest(const PackOptions& options, const std::vector<Jar>&
   return Status::Ok();
 }
 
+// A Windows launcher shows the picture from its resources: bitmap 100 (the
+// BMP without its 14-byte file header) for its own window, and the file as
+// raw data 100 for the runtime's splash library.
+Status AddSplashResources(Stub& stub, const SplashImage& splash) {
+  constexpr std::uint16_t kSplashId = 100;
+  constexpr std::size_t kBitmapFileHeaderSize = 14;
+  pe::ResourceTable table;
+  NXO_RETURN_IF_ERROR(pe::ReadResources(stub.bytes, table));
+  if (!splash.bitmap_file.empty())
+    table.Put({pe::kRtBitmap, kSplashId, pe::kLanguageNeutral, splash.bitmap_file.substr(kBitmapFileHeaderSize), 0});
+  table.Put({pe::kRtRcData, kSplashId, pe::kLanguageNeutral, splash.file, 0});
+  NXO_RETURN_IF_ERROR(pe::WriteResources(stub.bytes, table));
+  // Rewriting the resources may move what follows them; find the record anew.
+  const auto* data = reinterpret_cast<const unsigned char*>(stub.bytes.data());
+  if (CountRecordMagic(data, stub.bytes.size(), stub.record) != 1)
+    return Status::Error("internal error: the payload record is lost after writing the resources");
+  return Status::Ok();
+}
+
 // ---- Integrity ----------------------------------------------------------------
 
 Status WriteDigest(OutputFile& out, std::uint32_t archive_length) {
@@ -187,6 +209,16 @@ Status Pack(const PackOptions& options) {
     NXO_RETURN_IF_ERROR(ListClasses(*options.classes_directory, *classes));
   }
   NXO_RETURN_IF_ERROR(CheckUnpackPatterns(options.unpack_patterns, jars));
+  std::optional<SplashImage> splash;
+  if (options.splash) {
+    splash.emplace();
+    NXO_RETURN_IF_ERROR(LoadSplashImage(*options.splash, *splash));
+    // Windows executables carry it as resources, Linux ones in the payload.
+    if (options.target != Target::kLinux) {
+      NXO_RETURN_IF_ERROR(AddSplashResources(stub, *splash));
+      splash.reset();
+    }
+  }
   if (options.check_main_class)
     NXO_RETURN_IF_ERROR(CheckMainClass(block.main_class, support_directory, jars, classes ? &*classes : nullptr));
 
@@ -195,6 +227,7 @@ Status Pack(const PackOptions& options) {
   std::uint64_t input_size = stub.bytes.size() + block.bytes.size() + support.size();
   for (const Jar& jar : jars) input_size += jar.file.size();
   if (classes) input_size += classes->total_size;
+  if (splash) input_size += splash->file.size() + splash->bitmap_file.size();
   if (input_size >= zip::kMax32)
     return Status::Error("the inputs add up to " + std::to_string(input_size) +
                          " bytes; an executable with its payload must stay under 4 GiB (the launcher counts it in 32 bits, "
@@ -208,7 +241,7 @@ Status Pack(const PackOptions& options) {
   NXO_RETURN_IF_ERROR(out.Write(std::string(config::kDigestSize, '\0')));
   ZipWriter zip(out);
   NXO_RETURN_IF_ERROR(WriteArchive(zip, support_path, support, support_directory, jars, classes ? &*classes : nullptr,
-                                   options.unpack_patterns));
+                                   options.unpack_patterns, splash ? &*splash : nullptr));
   if (out.Position() >= zip::kMax32)
     return Status::Error("the executable would be " + std::to_string(out.Position()) +
                          " bytes; it must stay under 4 GiB (the launcher counts it in 32 bits, which ZIP64 does not change)");

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "config/payload.h"
 #include "support/bytes.h"
 #include "support/md5.h"
 #include "support/text.h"
@@ -182,7 +183,12 @@ Status CheckUnpackPatterns(const std::vector<std::string>& patterns, const std::
 
 Status WriteArchive(ZipWriter& zip, const std::string& support_path, const MappedFile& support,
                     const zip::Directory& support_directory, const std::vector<Jar>& jars, const ClassesTree* classes,
-                    const std::vector<std::string>& unpack_patterns) {
+                    const std::vector<std::string>& unpack_patterns, const SplashImage* splash) {
+  if (splash) {
+    NXO_RETURN_IF_ERROR(zip.AddStored(config::kSplashImageEntry, splash->file));
+    if (!splash->bitmap_file.empty())
+      NXO_RETURN_IF_ERROR(zip.AddStored(config::kSplashBitmapEntry, splash->bitmap_file));
+  }
   NXO_RETURN_IF_ERROR(AddSupportClasses(zip, support_path, support, support_directory));
   if (!jars.empty()) NXO_RETURN_IF_ERROR(AddParentDirectories(zip, "BOOT-INF/lib/x"));
   for (const Jar& jar : jars)

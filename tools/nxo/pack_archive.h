@@ -10,6 +10,7 @@
 
 #include "tools/nxo/files.h"
 #include "tools/nxo/pack_options.h"
+#include "tools/nxo/splash_image.h"
 #include "tools/nxo/status.h"
 #include "tools/nxo/zip_format.h"
 #include "tools/nxo/zip_writer.h"
@@ -41,13 +42,15 @@ Status ListClasses(const std::string& directory, ClassesTree& tree);
 Status CheckMainClass(const std::string& main_class, const zip::Directory& support, const std::vector<Jar>& jars,
                       const ClassesTree* classes);
 
-// The whole archive: the support classes (without META-INF), the jars under
+// The whole archive: the splash picture's entries when |splash| is given
+// (first and stored, so the launcher reads them in place; see
+// config/payload.h), the support classes (without META-INF), the jars under
 // BOOT-INF/lib/, the classes tree under BOOT-INF/classes/.
 // Jars whose file names match one of |unpack_patterns| (shell globs) are
 // marked for the loader to unpack into the user's cache.
 Status WriteArchive(ZipWriter& zip, const std::string& support_path, const MappedFile& support,
                     const zip::Directory& support_directory, const std::vector<Jar>& jars, const ClassesTree* classes,
-                    const std::vector<std::string>& unpack_patterns);
+                    const std::vector<std::string>& unpack_patterns, const SplashImage* splash);
 
 // Fails for an --unpack pattern that matches none of the jars: a typo would
 // otherwise go unnoticed until a library fails at run time.

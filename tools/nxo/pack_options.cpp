@@ -90,6 +90,7 @@ const OptionSpec kOptions[] = {
      }},
     {"", "--ansi-code-page", false,
      [](PackOptions& o, const std::string&) { o.resources.ansi_code_page = true; return Status::Ok(); }},
+    {"", "--splash", true, [](PackOptions& o, const std::string& v) { o.splash = v; return Status::Ok(); }},
 };
 
 bool IsResourceOption(const OptionSpec& option) {

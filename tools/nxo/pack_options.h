@@ -23,6 +23,7 @@ struct PackOptions {
   std::vector<std::string> unpack_patterns;  // globs over jar file names
   std::optional<std::string> stub;
   std::optional<std::string> support;
+  std::optional<std::string> splash;
   bool verify_integrity = false;
   bool check_main_class = true;
   bool help = false;

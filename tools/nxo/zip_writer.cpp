@@ -172,6 +172,20 @@ Status ZipWriter::AddDeflated(const std::string& name, std::string_view bytes) {
   return Status::Ok();
 }
 
+Status ZipWriter::AddStored(const std::string& name, std::string_view bytes) {
+  if (bytes.size() >= zip::kMax32) return Status::Error("entry " + Quoted(name) + kSizeAdvice);
+  zip::Entry entry;
+  entry.name = name;
+  entry.method = zip::kStored;
+  entry.crc = static_cast<std::uint32_t>(
+      crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
+  entry.size = entry.compressed_size = static_cast<std::uint32_t>(bytes.size());
+  NXO_RETURN_IF_ERROR(BeginEntry(entry));
+  NXO_RETURN_IF_ERROR(out_.Write(bytes.data(), bytes.size()));
+  entries_.push_back(std::move(entry));
+  return Status::Ok();
+}
+
 Status ZipWriter::AddCopied(const std::string& name, const zip::Entry& source, const unsigned char* data) {
   zip::Entry entry;
   entry.name = name;

@@ -29,6 +29,8 @@ class ZipWriter {
   // memory whole. |central_extra| goes into its central-directory header.
   Status AddStoredFile(const std::string& name, const std::string& path, const std::string& central_extra = {});
   Status AddDeflated(const std::string& name, std::string_view bytes);
+  // Bytes in memory, stored (method 0).
+  Status AddStored(const std::string& name, std::string_view bytes);
   // An entry taken from another archive as it is there: its compressed bytes,
   // method, CRC and sizes.
   Status AddCopied(const std::string& name, const zip::Entry& source, const unsigned char* data);

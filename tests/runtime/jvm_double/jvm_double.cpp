@@ -13,6 +13,8 @@
 //   NXO_JVM_DOUBLE_THROW         the launcher's main throws
 //   NXO_JVM_DOUBLE_NO_GETPROPERTY  java.lang.System has no getProperty, so
 //                                the runtime's version cannot be read
+//   NXO_JVM_DOUBLE_MAIN_WAIT     the launcher's main takes this many
+//                                milliseconds, as an application's would
 //   NXO_JVM_DOUBLE_LOG_THREAD    creation also logs whether it runs on the
 //                                process's first thread
 //   NXO_JVM_DOUBLE_PRINT         main writes "double stdout" and "double
@@ -40,6 +42,7 @@
 #include <jni.h>
 
 #include <csignal>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -48,6 +51,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/text.h"
@@ -217,6 +221,8 @@ void RecordMain(jobjectArray arguments) {
     std::raise(signal_number);
     Log("raise returned");
   }
+  const std::string wait = Setting("NXO_JVM_DOUBLE_MAIN_WAIT");
+  if (!wait.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(wait.c_str())));
   if (Enabled("NXO_JVM_DOUBLE_THROW")) Throw("java/lang/IllegalStateException");
 }
 
