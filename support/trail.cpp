@@ -45,7 +45,8 @@ bool OpenDestination(const char* destination) {
   if (std::strcmp(destination, "-") == 0) {
     sink = stderr;
   } else {
-    sink = std::fopen(destination, "a");
+    // Binary, so every target writes the same "\n" line ends.
+    sink = std::fopen(destination, "ab");
     if (sink == nullptr) return false;
     sink_is_file = true;
   }

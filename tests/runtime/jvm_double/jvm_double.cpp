@@ -477,6 +477,12 @@ const jchar* JNICALL GetStringChars(JNIEnv*, jstring text, jboolean* is_copy) {
 
 void JNICALL ReleaseStringChars(JNIEnv*, jstring, const jchar* chars) { delete[] chars; }
 
+// The launcher copies Java strings out a region at a time.
+void JNICALL GetStringRegion(JNIEnv*, jstring text, jsize start, jsize length, jchar* out) {
+  const std::u16string& units = Of(text)->text;
+  std::memcpy(out, units.data() + start, static_cast<size_t>(length) * sizeof(jchar));
+}
+
 const char* JNICALL GetStringUTFChars(JNIEnv*, jstring text, jboolean* is_copy) {
   if (is_copy != nullptr) *is_copy = JNI_TRUE;
   std::string utf8 = nxo::EncodeUtf8(Of(text)->text);
@@ -573,6 +579,7 @@ void BuildTables() {
   f.GetStringLength = GetStringLength;
   f.GetStringChars = GetStringChars;
   f.ReleaseStringChars = ReleaseStringChars;
+  f.GetStringRegion = GetStringRegion;
   f.GetStringUTFChars = GetStringUTFChars;
   f.ReleaseStringUTFChars = ReleaseStringUTFChars;
   f.GetArrayLength = GetArrayLength;
