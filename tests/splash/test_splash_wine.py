@@ -148,7 +148,7 @@ class SplashUnderWine(unittest.TestCase):
         config = os.path.join(cls.work, name + ".cfg")
         with open(config, "w") as f:
             f.write("\n".join(lines) + "\n")
-        result = wine.run([wine.NXO, "pack", "--target", "win32", "--stub", wine.STUB, "--support", cls.jar,
+        result = wine.run([wine.NXO, "pack", "--target", os.environ.get("NXO_WIN_TARGET", "win64"), "--stub", wine.STUB, "--support", cls.jar,
                            "--no-check", "--main-class", "app.Main", "--config", config, *options,
                            "-o", exe, cls.jar])
         assert result.returncode == 0, result.stderr
