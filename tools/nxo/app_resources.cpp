@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "support/bytes.h"
 #include "support/text.h"
 #include "tools/nxo/files.h"
 
@@ -17,23 +18,14 @@ namespace {
 
 using pe::ResourceId;
 
-std::uint16_t Le16(const std::string& data, std::size_t at) {
-  return static_cast<std::uint16_t>(static_cast<unsigned char>(data[at]) | static_cast<unsigned char>(data[at + 1]) << 8);
+// Resource data is little-endian; these read and patch it in a std::string.
+const unsigned char* At(const std::string& data, std::size_t at) {
+  return reinterpret_cast<const unsigned char*>(data.data()) + at;
 }
-std::uint32_t Le32(const std::string& data, std::size_t at) {
-  return Le16(data, at) | static_cast<std::uint32_t>(Le16(data, at + 2)) << 16;
-}
-void Append16(std::string& out, std::uint32_t value) {
-  out.push_back(static_cast<char>(value & 0xFF));
-  out.push_back(static_cast<char>((value >> 8) & 0xFF));
-}
-void Append32(std::string& out, std::uint32_t value) {
-  Append16(out, value & 0xFFFF);
-  Append16(out, value >> 16);
-}
+std::uint16_t Le16(const std::string& data, std::size_t at) { return ReadLe16(At(data, at)); }
+std::uint32_t Le32(const std::string& data, std::size_t at) { return ReadLe32(At(data, at)); }
 void Set16(std::string& out, std::size_t at, std::uint32_t value) {
-  out[at] = static_cast<char>(value & 0xFF);
-  out[at + 1] = static_cast<char>((value >> 8) & 0xFF);
+  WriteLe16(reinterpret_cast<unsigned char*>(out.data()) + at, static_cast<std::uint16_t>(value));
 }
 void PadTo4(std::string& out) {
   while (out.size() % 4 != 0) out.push_back('\0');
@@ -64,13 +56,13 @@ Status AddIcon(const std::string& path, pe::ResourceTable& table) {
     for (const ResourceId& name : names) table.Remove(type, name);
   }
   std::string group;
-  Append16(group, 0);
-  Append16(group, 1);
-  Append16(group, static_cast<std::uint32_t>(images.size()));
+  AppendLe16(group, 0);
+  AppendLe16(group, 1);
+  AppendLe16(group, static_cast<std::uint32_t>(images.size()));
   for (std::size_t i = 0; i < images.size(); ++i) {
     const auto id = static_cast<std::uint16_t>(i + 1);
     group += images[i].entry.substr(0, 12);  // size, colours, planes, bits, bytes
-    Append16(group, id);
+    AppendLe16(group, id);
     table.Put({pe::kRtIcon, id, kLanguage, images[i].bytes});
   }
   table.Put({pe::kRtGroupIcon, kGroupIconId, kLanguage, group});
@@ -105,8 +97,8 @@ std::string VersionNode(const std::string& key, const std::string& value, std::u
                         const std::vector<std::string>& children) {
   std::string out(6, '\0');
   const std::u16string wide_key = DecodeUtf8(key);
-  for (char16_t unit : wide_key) Append16(out, unit);
-  Append16(out, 0);
+  for (char16_t unit : wide_key) AppendLe16(out, unit);
+  AppendLe16(out, 0);
   PadTo4(out);
   out += value;
   for (const std::string& child : children) {
@@ -122,8 +114,8 @@ std::string VersionNode(const std::string& key, const std::string& value, std::u
 std::string StringNode(const std::string& key, const std::string& utf8_value) {
   std::string value;
   const std::u16string wide = DecodeUtf8(utf8_value);
-  for (char16_t unit : wide) Append16(value, unit);
-  Append16(value, 0);
+  for (char16_t unit : wide) AppendLe16(value, unit);
+  AppendLe16(value, 0);
   return VersionNode(key, value, static_cast<std::uint16_t>(wide.size() + 1), true, {});
 }
 
@@ -268,27 +260,27 @@ Status BuildVersionInfo(const std::vector<std::string>& settings, const std::str
 
 std::string EncodeVersionInfo(const VersionInfo& info) {
   std::string fixed;
-  Append32(fixed, 0xFEEF04BD);  // signature
-  Append32(fixed, 0x00010000);  // structure version 1.0
-  Append32(fixed, static_cast<std::uint32_t>(info.file_version[0]) << 16 | info.file_version[1]);
-  Append32(fixed, static_cast<std::uint32_t>(info.file_version[2]) << 16 | info.file_version[3]);
-  Append32(fixed, static_cast<std::uint32_t>(info.product_version[0]) << 16 | info.product_version[1]);
-  Append32(fixed, static_cast<std::uint32_t>(info.product_version[2]) << 16 | info.product_version[3]);
-  Append32(fixed, 0x3F);        // flags mask
-  Append32(fixed, 0);           // flags
-  Append32(fixed, 0x00040004);  // VOS_NT_WINDOWS32
-  Append32(fixed, 1);           // VFT_APP
-  Append32(fixed, 0);           // subtype
-  Append32(fixed, 0);           // date
-  Append32(fixed, 0);
+  AppendLe32(fixed, 0xFEEF04BD);  // signature
+  AppendLe32(fixed, 0x00010000);  // structure version 1.0
+  AppendLe32(fixed, static_cast<std::uint32_t>(info.file_version[0]) << 16 | info.file_version[1]);
+  AppendLe32(fixed, static_cast<std::uint32_t>(info.file_version[2]) << 16 | info.file_version[3]);
+  AppendLe32(fixed, static_cast<std::uint32_t>(info.product_version[0]) << 16 | info.product_version[1]);
+  AppendLe32(fixed, static_cast<std::uint32_t>(info.product_version[2]) << 16 | info.product_version[3]);
+  AppendLe32(fixed, 0x3F);        // flags mask
+  AppendLe32(fixed, 0);           // flags
+  AppendLe32(fixed, 0x00040004);  // VOS_NT_WINDOWS32
+  AppendLe32(fixed, 1);           // VFT_APP
+  AppendLe32(fixed, 0);           // subtype
+  AppendLe32(fixed, 0);           // date
+  AppendLe32(fixed, 0);
 
   std::vector<std::string> strings;
   for (const auto& [key, value] : info.strings) strings.push_back(StringNode(key, value));
   const std::string string_table = VersionNode("040904B0", "", 0, true, strings);  // US English, Unicode
   const std::string string_info = VersionNode("StringFileInfo", "", 0, true, {string_table});
   std::string translation;
-  Append16(translation, kLanguage);
-  Append16(translation, kCodePageUnicode);
+  AppendLe16(translation, kLanguage);
+  AppendLe16(translation, kCodePageUnicode);
   const std::string var = VersionNode("Translation", translation, 4, false, {});
   const std::string var_info = VersionNode("VarFileInfo", "", 0, true, {var});
   return VersionNode("VS_VERSION_INFO", fixed, static_cast<std::uint16_t>(fixed.size()), false, {string_info, var_info});
