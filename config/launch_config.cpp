@@ -31,9 +31,11 @@ void LaunchConfig::Load(const ConfigSource& source) {
   std::string embedded;
   {
     platform::RandomAccessFile image;
+    bool located = false;
     if (image.Open(executable_path_)) {
       PayloadLocation location = LocatePayloadInFile(image, source.archive_length, embedded);
       if (location.valid) payload_position_ = static_cast<std::int32_t>(location.payload_position);
+      located = location.valid;
       NXO_TRAIL("config", "executable %s: %s", executable_path_.c_str(),
                 location.valid ? "payload found" : "no payload");
       if (location.valid)
@@ -42,6 +44,7 @@ void LaunchConfig::Load(const ConfigSource& source) {
     } else {
       NXO_TRAIL("config", "executable %s cannot be opened", executable_path_.c_str());
     }
+    payload_missing_ = source.archive_length != 0 && !located;
   }
 
   ReadExternalConfig();
@@ -65,13 +68,25 @@ void LaunchConfig::ReadExternalConfig() {
   std::string stem = (dot != std::string::npos && dot >= name_start) ? path.substr(0, dot) : path;
   const std::string candidates[] = {path + ".cfg", path + ".config", stem + ".cfg",
                                     stem + ".config"};
+  // Only a regular file of reasonable size counts: a FIFO would block the
+  // start for ever and a device or a huge file would be read without end. A
+  // candidate that is anything else is passed over like a missing one.
   for (const std::string& candidate : candidates) {
-    if (!platform::Access(candidate, platform::AccessMode::kRead)) continue;
     std::string raw;
-    if (!platform::ReadWholeFile(candidate, raw)) continue;
-    NXO_TRAIL("config", "external file %s read (%zu bytes)", candidate.c_str(), raw.size());
-    AppendConfigText(raw);
-    return;
+    const platform::SmallFileResult read =
+        platform::ReadSmallRegularFile(candidate, kMaxExternalConfigSize, raw);
+    if (read == platform::SmallFileResult::kRead) {
+      NXO_TRAIL("config", "external file %s read (%zu bytes)", candidate.c_str(), raw.size());
+      AppendConfigText(raw);
+      return;
+    }
+    if (read == platform::SmallFileResult::kNotRegular)
+      NXO_TRAIL("config", "external file %s ignored: not a regular file", candidate.c_str());
+    else if (read == platform::SmallFileResult::kTooLarge)
+      NXO_TRAIL("config", "external file %s ignored: larger than %llu bytes", candidate.c_str(),
+                static_cast<unsigned long long>(kMaxExternalConfigSize));
+    else if (read == platform::SmallFileResult::kUnreadable)
+      NXO_TRAIL("config", "external file %s ignored: cannot be read", candidate.c_str());
   }
   NXO_TRAIL("config", "no external file beside the executable");
 }
@@ -84,6 +99,9 @@ std::string DecodeConfigText(const std::string& raw) {
     std::string text = raw.substr(3);
     std::string::size_type zero = text.find('\0');
     if (zero != std::string::npos) text.resize(zero);
+    // Malformed bytes become U+FFFD here, once, rather than reaching the
+    // runtime (which takes only well-formed text) in a property value.
+    if (!IsWellFormedUtf8(text)) text = EncodeUtf8(DecodeUtf8(text));
     return text;
   }
   if (raw.size() >= 2 && ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF))) {

@@ -23,6 +23,10 @@ struct ConfigSource {
   std::string current_directory;
 };
 
+// The largest external configuration file read, far above any real one (a
+// few hundred lines take a few kilobytes); a larger file is ignored.
+inline constexpr std::uint64_t kMaxExternalConfigSize = 1u << 20;
+
 class LaunchConfig {
  public:
   // An empty configuration: no text, no paths.
@@ -40,6 +44,10 @@ class LaunchConfig {
   std::string ApplicationDirectory() const { return application_directory_; }
   const std::string& CurrentDirectory() const { return current_directory_; }
   std::int32_t PayloadPosition() const { return payload_position_; }
+  // True when the executable records an appended archive but no payload can
+  // be found where the record says: the file has been changed since it was
+  // made (cut short, or something appended).
+  bool PayloadMissing() const { return payload_missing_; }
 
   // ---- Lookups ----
   std::string FindValue(std::string_view key, LookupScope scope, ValueForm form) const;
@@ -74,6 +82,7 @@ class LaunchConfig {
   std::string current_directory_;
   mutable std::string vm_setting_;
   std::int32_t payload_position_ = 0;
+  bool payload_missing_ = false;
 };
 
 // Decodes one source text (BOM UTF-8, UTF-16 LE/BE with mark, or ANSI) into

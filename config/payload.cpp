@@ -81,6 +81,12 @@ std::uint32_t FindTailLength(const unsigned char* data, std::uint64_t size) {
 PayloadLocation LocatePayload(const unsigned char* data, std::uint64_t size,
                               std::uint32_t archive_length) {
   if (size > 0xFFFFFFFFull) return PayloadLocation();
+  // An archive ends with its end record: without one in reach, the archive
+  // is not where the record says (something was cut off or appended).
+  ScanWindow window;
+  if (!WindowFor(size, window) ||
+      ScanBackForEndRecord(data, 0, window.highest, window.lowest) < 0)
+    return PayloadLocation();
   const std::uint64_t t = FindTailLength(data, size);
   if (!TrailerFits(size, t, archive_length)) return PayloadLocation();
   const std::uint64_t p = size - t - archive_length - kDigestSize;
@@ -96,6 +102,7 @@ PayloadLocation LocatePayloadInFile(const platform::RandomAccessFile& file,
   // The end record normally closes the file, so the tail is read backwards a
   // piece at a time rather than all of the window at once.
   std::uint64_t t = 0;
+  bool found = false;
   ScanWindow window;
   if (WindowFor(size, window)) {
     constexpr std::int64_t kPiece = 64 * 1024;
@@ -109,10 +116,12 @@ PayloadLocation LocatePayloadInFile(const platform::RandomAccessFile& file,
           reinterpret_cast<const unsigned char*>(piece.data()), lowest, highest, lowest);
       if (hit >= 0) {
         t = size - static_cast<std::uint64_t>(hit + kEndRecordSize);
+        found = true;
         break;
       }
     }
   }
+  if (!found) return PayloadLocation();
   if (!TrailerFits(size, t, archive_length)) return PayloadLocation();
 
   const std::uint64_t p = size - t - archive_length - kDigestSize;

@@ -1,5 +1,7 @@
 #include "jni/jni_helpers.h"
 
+#include "support/text.h"
+
 namespace nxo::jni {
 
 namespace {
@@ -67,8 +69,10 @@ std::optional<std::u16string> GetSystemProperty(JNIEnv* env, const char* name) {
 }
 
 bool SetSystemProperty(JNIEnv* env, const char* name, const char* value) {
-  const LocalRef<jstring> java_name(env, env->NewStringUTF(name));
-  const LocalRef<jstring> java_value(env, java_name ? env->NewStringUTF(value) : nullptr);
+  // Made from UTF-16: NewStringUTF takes modified UTF-8, which standard
+  // UTF-8 past U+FFFF (or with malformed bytes) is not.
+  const LocalRef<jstring> java_name = NewString(env, DecodeUtf8(name));
+  const LocalRef<jstring> java_value = java_name ? NewString(env, DecodeUtf8(value)) : LocalRef<jstring>();
   return CallSetProperty(env, java_name.get(), java_value.get());
 }
 

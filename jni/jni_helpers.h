@@ -73,7 +73,8 @@ LocalRef<jstring> NewString(JNIEnv* env, std::u16string_view units);
 // runtime could not be asked. Nothing is left pending.
 std::optional<std::u16string> GetSystemProperty(JNIEnv* env, const char* name);
 
-// System.setProperty(name, value), with both texts in modified UTF-8. False
+// System.setProperty(name, value), with both texts in UTF-8 (malformed bytes
+// become U+FFFD). False
 // when the property could not be set; nothing is left pending.
 bool SetSystemProperty(JNIEnv* env, const char* name, const char* value);
 bool SetSystemProperty(JNIEnv* env, const char* name, std::u16string_view value);

@@ -1,5 +1,6 @@
 #include "launcher/launch.h"
 
+#include <cctype>
 #include <cstdio>
 #include <vector>
 
@@ -61,13 +62,15 @@ StringList Collect(const config::LaunchConfig& config, const char* key, ValueFor
 // inherited JAVA_TOOL_OPTIONS is removed unless the configuration sets it,
 // so the runtime sees only what the configuration asks for.
 void ApplyExports(const config::LaunchConfig& config) {
-  StringList exports = Collect(config, "export", ValueForm::kAnsi);
+  // Taken as UTF-8, so that the wide environment of Windows gets every
+  // character the line holds.
+  StringList exports = Collect(config, "export", ValueForm::kUtf8);
   bool tool_options_set = false;
   for (std::size_t i = 0; i < exports.Size(); ++i) {
     std::string_view value = exports.View(i);
     std::string_view::size_type equals = value.find('=');
     if (equals == std::string_view::npos) continue;
-    platform::PutEnvironment(std::string(value));
+    platform::PutEnvironmentUtf8(std::string(value));
     if (EqualsIgnoreCase(value.substr(0, equals), "JAVA_TOOL_OPTIONS")) tool_options_set = true;
   }
   if (!tool_options_set) platform::PutEnvironment("JAVA_TOOL_OPTIONS=");
@@ -76,8 +79,10 @@ void ApplyExports(const config::LaunchConfig& config) {
 void ReportFailure(const MessageCatalogue& messages, int code, const std::string& version,
                    const std::string& min_jre, const std::string& max_jre) {
   std::string text = messages.Text(static_cast<unsigned>(code));
-  if (code == kVersionTooLow || code == kVersionTooHigh)
-    text = FormatMessageText(text.c_str(), version.c_str(), min_jre.c_str(), max_jre.c_str(), "", "");
+  if (code == kVersionTooLow || code == kVersionTooHigh) {
+    const std::string format = messages.FormatText(static_cast<unsigned>(code));
+    text = FormatMessageText(format.c_str(), version.c_str(), min_jre.c_str(), max_jre.c_str(), "", "");
+  }
   ShowMessage(messages, text);
 }
 
@@ -87,6 +92,9 @@ void BindLauncherNatives(JNIEnv* env) {
   if (runtime::BindNativesByRegistration()) natives::RegisterLauncherNatives(env);
 }
 
+// The configured arguments are UTF-8 (taken from the configuration as
+// such, so that no character is lost to the ANSI code page); the command
+// line's are ANSI.
 jni::LocalRef<jobjectArray> BuildJavaArguments(JNIEnv* env, const std::vector<char*>& configured,
                                                int argument_count, char** arguments) {
   const jni::LocalRef<jclass> string_class = jni::FindClass(env, "java/lang/String");
@@ -94,42 +102,78 @@ jni::LocalRef<jobjectArray> BuildJavaArguments(JNIEnv* env, const std::vector<ch
   const jsize total = static_cast<jsize>(configured.size()) + argument_count;
   jni::LocalRef<jobjectArray> array(env, env->NewObjectArray(total, string_class.get(), nullptr));
   jsize index = 0;
-  auto store = [&](const char* text) {
-    const jni::LocalRef<jstring> element = jni::NewString(env, AnsiToWide(text));
+  auto store = [&](const std::u16string& wide) {
+    const jni::LocalRef<jstring> element = jni::NewString(env, wide);
     env->SetObjectArrayElement(array.get(), index++, element.get());
   };
   if (array) {
-    for (char* text : configured) store(text);
-    for (int i = 0; i < argument_count; ++i) store(arguments[i]);
+    for (char* text : configured) store(DecodeUtf8(text));
+    for (int i = 0; i < argument_count; ++i) store(AnsiToWide(arguments[i]));
   }
   return array;
 }
 
 }  // namespace
 
-int ScanVersion(const std::string& text, int components[4]) {
-  // The C runtime's scanf decides what a number and a separator are, so
-  // versions compare exactly as they always have.
-  std::vector<char> s1(text.size() + 1), s2(text.size() + 1), s3(text.size() + 1);
-  int fields = std::sscanf(text.c_str(), "%d%[^0-9]%d%[^0-9]%d%[^0-9]%d", &components[0], s1.data(),
-                           &components[1], s2.data(), &components[2], s3.data(), &components[3]);
-  if (fields < 0) fields = 0;
-  return (fields + 1) / 2;
+int ScanVersion(const std::string& text, VersionComponents& components) {
+  // As the scan format "%d%[^0-9]%d%[^0-9]%d%[^0-9]%d" reads it: white space
+  // and a sign may precede the first number; after that, runs of non-digits
+  // separate the numbers. The numbers are kept as digit text, so a component
+  // of any length compares by its value and none can wrap.
+  std::size_t at = 0;
+  while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+  bool negative = false;
+  if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
+  int count = 0;
+  while (count < 4) {
+    const std::size_t digits = at;
+    while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
+    if (at == digits) break;
+    std::size_t first = digits;
+    while (first + 1 < at && text[first] == '0') ++first;  // leading zeros say nothing
+    components.value[count] = text.substr(first, at - first);
+    components.negative[count] = negative && components.value[count] != "0";
+    negative = false;
+    ++count;
+    // A number needs a separator run after it for the next one to count.
+    const std::size_t separators = at;
+    while (at < text.size() && !std::isdigit(static_cast<unsigned char>(text[at]))) ++at;
+    if (at == separators || at == text.size()) break;
+  }
+  components.count = count;
+  return count;
+}
+
+int CompareVersionComponent(const VersionComponents& a, const VersionComponents& b, int index) {
+  const bool a_negative = a.negative[index], b_negative = b.negative[index];
+  if (a_negative != b_negative) return a_negative ? -1 : 1;
+  const std::string& x = a.value[index];
+  const std::string& y = b.value[index];
+  int magnitude = x.size() != y.size() ? (x.size() < y.size() ? -1 : 1) : x.compare(y);
+  if (magnitude != 0) magnitude = magnitude < 0 ? -1 : 1;
+  return a_negative ? -magnitude : magnitude;
 }
 
 int CheckVersionBounds(const std::string& version, const std::string& min_jre,
                        const std::string& max_jre) {
-  int have[4] = {0, 0, 0, 0}, low[4] = {0, 0, 0, 0}, high[4] = {0, 0, 0, 0};
+  VersionComponents have, low, high;
   const int have_count = ScanVersion(version, have);
   const int low_count = ScanVersion(min_jre, low);
+  // A bound that starts with no number sets no bound.
+  if (low_count == 0 && !min_jre.empty())
+    NXO_TRAIL("jvm", "minjre \"%s\" ignored: it does not start with a number", min_jre.c_str());
   for (int i = 0; i < (low_count < have_count ? low_count : have_count); ++i) {
-    if (have[i] < low[i]) return kVersionTooLow;
-    if (have[i] > low[i]) break;
+    const int order = CompareVersionComponent(have, low, i);
+    if (order < 0) return kVersionTooLow;
+    if (order > 0) break;
   }
   const int high_count = ScanVersion(max_jre, high);
+  if (high_count == 0 && !max_jre.empty())
+    NXO_TRAIL("jvm", "maxjre \"%s\" ignored: it does not start with a number", max_jre.c_str());
   for (int i = 0; i < (high_count < have_count ? high_count : have_count); ++i) {
-    if (have[i] > high[i]) return kVersionTooHigh;
-    if (have[i] < high[i]) break;
+    const int order = CompareVersionComponent(have, high, i);
+    if (order > 0) return kVersionTooHigh;
+    if (order < 0) break;
   }
   return kLaunchOk;
 }
@@ -182,7 +226,7 @@ int InvokeStartClass(JNIEnv* env, const std::string& main_class, const StringLis
     return kStartClassMissing;
   }
   {
-    const jni::LocalRef<jstring> main_class_name(env, env->NewStringUTF(main_class.c_str()));
+    const jni::LocalRef<jstring> main_class_name = jni::NewString(env, AnsiToWide(main_class));
     env->SetStaticObjectField(launcher_class.get(), start_class, main_class_name.get());
   }
   jmethodID main = env->GetStaticMethodID(launcher_class.get(), "main", "([Ljava/lang/String;)V");
@@ -201,9 +245,10 @@ int InvokeStartClass(JNIEnv* env, const std::string& main_class, const StringLis
   const jni::LocalRef<jobjectArray> java_arguments =
       BuildJavaArguments(env, configured, argument_count, arguments);
   env->CallStaticVoidMethod(launcher_class.get(), main, java_arguments.get());
-  // What main throws is printed and cleared; it does not change the result.
-  jni::CheckException(env, true);
-  return kLaunchOk;
+  // What main throws (the application's own failure, or the launcher class's:
+  // no such main class, an unreadable archive) is printed by the runtime and
+  // ends the process with a failure, as the java command does.
+  return jni::CheckException(env, true) ? kMainThrew : kLaunchOk;
 }
 
 int LaunchJava(StartupContext& context, int argument_count, char** arguments,
@@ -261,7 +306,7 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
     const bool close_on_window = config::keys::SplashCloseOnWindow(config);
     if (close_on_window) splash::InstallSplashCloseOnWindow(env);
     splash::ApplyLaunchClosePolicy(close_on_window ? kSplashAwaitingWindowMs : kSplashAfterLaunchMs);
-    StringList argument_lines = Collect(config, "argv", ValueForm::kAnsi);
+    StringList argument_lines = Collect(config, "argv", ValueForm::kUtf8);
     NXO_TRAIL("jvm", "calling the start class's main");
     result = InvokeStartClass(env, config::keys::MainClass(config), argument_lines, argument_count,
                               arguments);
@@ -270,6 +315,8 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
   }
 
   NXO_TRAIL("jvm", "launch result %d", result);
+  // The runtime has described an exception out of main; no box repeats it.
+  if (result == kMainThrew) return kMainThrewExitCode;
   if (result != kLaunchOk) ReportFailure(context.messages, result, version, min_jre, max_jre);
   return result;
 }

@@ -22,6 +22,11 @@ inline constexpr int kVersionTooLow = 6;
 inline constexpr int kStartClassMissing = 7;
 inline constexpr int kMainMissing = 8;
 inline constexpr int kVersionTooHigh = 12;
+// An exception came out of the start class's main. Not a message number:
+// nothing is shown, and the launch ends with kMainThrewExitCode, which is what
+// the java command exits with then.
+inline constexpr int kMainThrew = 0x100;
+inline constexpr int kMainThrewExitCode = 1;
 
 inline constexpr const char* kStartClassName = "com.tarnwick.nxo.KestrelLauncher";
 
@@ -38,14 +43,26 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
                StartupHookFunction startup_hook);
 
 // Stores |main_class| in the launcher class's startClass field and calls its
-// main with the configured argument lines followed by the arguments: 0, 7
-// or 8.
+// main with the configured argument lines (UTF-8) followed by the arguments
+// (ANSI): 0, 7, 8 or kMainThrew.
 int InvokeStartClass(JNIEnv* env, const std::string& main_class, const StringList& configured_lines,
                      int argument_count, char** arguments);
 
+// Up to four version components, each the digits of one number without
+// leading zeros ("0" for zero), and whether it was written with a minus.
+struct VersionComponents {
+  int count = 0;
+  std::string value[4];
+  bool negative[4] = {false, false, false, false};
+};
+
 // The version components a text starts with: up to four numbers separated by
-// runs of non-digits; an empty or non-numeric text has none.
-int ScanVersion(const std::string& text, int components[4]);
+// runs of non-digits; an empty or non-numeric text has none. Numbers of any
+// length are kept whole. Returns the count.
+int ScanVersion(const std::string& text, VersionComponents& components);
+
+// -1, 0 or 1 as component |index| of |a| is below, equal to or above that of |b|.
+int CompareVersionComponent(const VersionComponents& a, const VersionComponents& b, int index);
 
 // 0 when |version| meets both bounds; else kVersionTooLow or kVersionTooHigh.
 int CheckVersionBounds(const std::string& version, const std::string& min_jre,

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -61,14 +62,67 @@ const char* BuiltInMessageText(unsigned number) {
   return "";
 }
 
-std::string MessageCatalogue::Text(unsigned number) const {
-  if (!read_) ReadOverrides();
-  for (const auto& [overridden, index] : overrides_)
-    if (overridden == number) return std::string(pool_.View(index));
+namespace {
+
+// The executable's own text for |number|, ignoring overrides.
+std::string DefaultMessageText(unsigned number) {
   std::u16string wide;
   if (platform::LoadStringResource(number, wide)) return WideToAnsi(wide);
   // Platforms without string tables carry the texts in the program itself.
   return BuiltInMessageText(number);
+}
+
+}  // namespace
+
+std::optional<std::string> MessageCatalogue::Override(unsigned number) const {
+  if (!read_) ReadOverrides();
+  for (const auto& [overridden, index] : overrides_)
+    if (overridden == number) return std::string(pool_.View(index));
+  return std::nullopt;
+}
+
+std::string MessageCatalogue::Text(unsigned number) const {
+  if (std::optional<std::string> text = Override(number)) return *text;
+  return DefaultMessageText(number);
+}
+
+std::string MessageCatalogue::FormatText(unsigned number) const {
+  std::string built_in = DefaultMessageText(number);
+  std::optional<std::string> text = Override(number);
+  if (!text) return built_in;
+  // An override is written by whoever can write beside the executable; used
+  // as a format, an extra "%s" or a "%n" would read or write through
+  // arguments that are not there. Only an override that asks for exactly the
+  // arguments of the executable's own text, in order, is used.
+  bool override_ok = false, built_in_ok = false;
+  std::vector<std::string> wanted = FormatConversions(*text, override_ok);
+  std::vector<std::string> given = FormatConversions(built_in, built_in_ok);
+  return override_ok && built_in_ok && wanted == given ? *text : built_in;
+}
+
+std::vector<std::string> FormatConversions(std::string_view format, bool& well_formed) {
+  std::vector<std::string> conversions;
+  well_formed = true;
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != '%') continue;
+    if (i + 1 < format.size() && format[i + 1] == '%') {
+      ++i;  // a literal percent sign takes no argument
+      continue;
+    }
+    // Flags, width, precision and length up to the conversion letter.
+    std::size_t end = i + 1;
+    while (end < format.size() && std::string_view("-+ #0123456789.*hlLqjztI").find(format[end]) !=
+                                      std::string_view::npos)
+      ++end;
+    if (end == format.size()) {
+      well_formed = false;  // a "%" that ends the text
+      break;
+    }
+    conversions.emplace_back(format.substr(i, end + 1 - i));
+    i = end;
+  }
+  return conversions;
+}
 }
 
 std::string UnescapeMessage(std::string_view text) {

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -33,14 +34,24 @@ class MessageCatalogue {
   // and kept.
   std::string Text(unsigned number) const;
 
+  // The text of message |number| for use as a printf format: the override
+  // only when its conversions are exactly those of the executable's own
+  // text, in the same order; otherwise the executable's own text.
+  std::string FormatText(unsigned number) const;
+
  private:
   void ReadOverrides() const;
+  std::optional<std::string> Override(unsigned number) const;
 
   const config::LaunchConfig* config_;
   mutable bool read_ = false;
   mutable std::vector<std::pair<unsigned, std::size_t>> overrides_;  // number, index in pool
   mutable StringList pool_;
 };
+
+// The printf conversions of |format| in order ("%s", "%5d", ...; "%%" is
+// none). |well_formed| is false when a "%" starts no complete conversion.
+std::vector<std::string> FormatConversions(std::string_view format, bool& well_formed);
 
 // "\n", "\r", "\t" and "\x" (any other character x) escapes.
 std::string UnescapeMessage(std::string_view text);

@@ -154,9 +154,10 @@ int RunStartup(int argc, char** argv) {
   const std::string output_target = config::keys::Stdout(config);
   if (!output_target.empty()) console::RedirectStandardOutput(output_target);
 
-  // An executable that cannot be read cannot be shown to be intact either:
-  // both refuse the start the same way.
-  if (CheckIntegrity(config.ExecutablePath()) != Integrity::kIntact) {
+  // An executable that cannot be read cannot be shown to be intact either,
+  // and a payload that the record promises but that cannot be found is a
+  // changed executable as much as one whose digest no longer matches.
+  if (config.PayloadMissing() || CheckIntegrity(config.ExecutablePath()) != Integrity::kIntact) {
     NXO_TRAIL("start", "integrity check failed");
     FailWithMessage(context.messages, kIntegrityMessage, kIntegrityExitCode);
   }

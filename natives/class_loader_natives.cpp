@@ -9,6 +9,7 @@
 #include "jni/jni_helpers.h"
 #include "natives/natives.h"
 #include "natives/remembered_keys.h"
+#include "support/text.h"
 
 namespace {
 
@@ -113,7 +114,8 @@ jobjectArray JNICALL Java_com_tarnwick_nxo_KestrelClassLoader_getEmbeddedJars(JN
   jobjectArray array =
       env->NewObjectArray(static_cast<jsize>(jars.size()), string_class.get(), nullptr);
   for (std::size_t i = 0; array != nullptr && i < jars.size(); ++i) {
-    const LocalRef<jstring> jar(env, env->NewStringUTF(jars[i].c_str()));
+    // Entry names are UTF-8; NewStringUTF takes the modified form.
+    const LocalRef<jstring> jar(env, env->NewStringUTF(nxo::EncodeModifiedUtf8(nxo::DecodeUtf8(jars[i])).c_str()));
     env->SetObjectArrayElement(array, static_cast<jsize>(i), jar.get());
   }
   return array;

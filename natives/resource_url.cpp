@@ -145,7 +145,7 @@ std::optional<std::string> ResourceData(std::u16string_view url, const ResourceS
   // The name itself comes from the UTF-16 text, encoded as the JVM spells
   // names in class files (modified UTF-8: every unit on its own, and the text
   // holds no zero unit), so a class with a non-ASCII name can be defined.
-  return FakeClassBytes(EncodeUtf8(ClassNameOf(EntryPath(units))));
+  return FakeClassBytes(EncodeModifiedUtf8(ClassNameOf(EntryPath(units))));
 }
 
 }  // namespace nxo::natives

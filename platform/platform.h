@@ -66,6 +66,26 @@ class RandomAccessFile {
 // opened or read.
 bool ReadWholeFile(const std::string& path, std::string& contents);
 
+// Reads a regular file of at most |max_size| bytes. Anything else (a
+// directory, a device, a pipe, a socket) is refused without waiting for it,
+// and a file that grows past the cap while it is read is refused too.
+enum class SmallFileResult { kRead, kMissing, kNotRegular, kTooLarge, kUnreadable };
+SmallFileResult ReadSmallRegularFile(const std::string& path, std::uint64_t max_size,
+                                     std::string& contents);
+
+// Who a file or directory is on its volume: device and inode, or volume
+// serial number and file index. Two paths that reach the same directory
+// through links give the same identity.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t file = 0;
+  bool operator<(const FileIdentity& other) const {
+    return volume != other.volume ? volume < other.volume : file < other.file;
+  }
+};
+// False when the path cannot be opened or asked.
+bool IdentifyFile(const std::string& path, FileIdentity& identity);
+
 enum class AccessMode { kExists = 0, kRead = 4 };
 
 // The C runtime's access test.
@@ -99,6 +119,11 @@ std::optional<std::string> GetEnvironment(const std::string& name);
 // runtime's copy and the process environment both change, and "NAME=" removes
 // the variable.
 bool PutEnvironment(const std::string& assignment);
+
+// The same for an assignment in UTF-8: through the wide environment on
+// Windows, so that no character is lost to the ANSI code page (the runtime
+// reads the wide one), in the locale's encoding elsewhere.
+bool PutEnvironmentUtf8(const std::string& assignment);
 
 // ---- Registry -----------------------------------------------------------
 

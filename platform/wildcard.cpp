@@ -1,5 +1,7 @@
 #include "platform/wildcard.h"
 
+#include <cctype>
+
 #include "platform/platform.h"
 
 namespace nxo::platform {
@@ -28,6 +30,32 @@ void FindWildcardMatches(const std::string& pattern, StringList& matches) {
     }
     return true;
   });
+}
+
+bool MatchesNamePattern(const std::string& pattern, const std::string& name, bool ignore_case) {
+  auto same = [&](char a, char b) {
+    if (a == b) return true;
+    return ignore_case && std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+  };
+  // Backtracking to the last "*" is enough: an earlier one can never need to
+  // take more characters than the last one can.
+  std::size_t p = 0, n = 0, star = std::string::npos, resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && same(pattern[p], name[n])))) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (star != std::string::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
 }
 
 }  // namespace nxo::platform

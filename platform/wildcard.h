@@ -15,4 +15,11 @@ namespace nxo::platform {
 // any names itself if the path exists.
 void FindWildcardMatches(const std::string& pattern, StringList& matches);
 
+// Matches one file-name component against a pattern in which "*" stands for
+// any run of characters and "?" for any one; every other character, "[" and
+// "]" included, stands for itself. A leading "." is an ordinary character, so
+// "*" takes hidden files as it does on Windows. The platforms' MatchFileName
+// use this, differing only in case.
+bool MatchesNamePattern(const std::string& pattern, const std::string& name, bool ignore_case);
+
 }  // namespace nxo::platform

@@ -1,5 +1,7 @@
 #include "runtime/class_path.h"
 
+#include <set>
+
 #include "platform/platform.h"
 #include "platform/wildcard.h"
 #include "support/path.h"
@@ -53,16 +55,35 @@ void AppendClassPathEntries(const config::LaunchConfig& config, std::string& acc
   }
 }
 
-void CollectArchives(const std::string& directory, std::string& accumulator) {
+namespace {
+
+// Each directory is walked once, however many links lead to it, so that a
+// link loop can neither repeat archives nor keep the walk going for ever. A
+// directory that cannot be identified cannot be known to be new: it is left
+// out.
+void CollectArchivesOnce(const std::string& directory, std::string& accumulator,
+                         std::set<platform::FileIdentity>& visited) {
+  platform::FileIdentity identity;
+  if (!platform::IdentifyFile(directory, identity) || !visited.insert(identity).second) return;
   const std::string base = WithTrailingSeparator(directory);
   platform::ListDirectory(base + "*", [&](const platform::DirectoryEntry& entry) {
     if (entry.is_directory) {
-      if (entry.name != "." && entry.name != "..") CollectArchives(base + entry.name, accumulator);
+      if (entry.name != "." && entry.name != "..")
+        CollectArchivesOnce(base + entry.name, accumulator, visited);
     } else if (IsArchiveName(entry.name)) {
       AppendEntry(accumulator, base + entry.name);
     }
     return true;
   });
+}
+
+}  // namespace
+
+void CollectArchives(const std::string& directory, std::string& accumulator) {
+  // An empty name is no directory (it would otherwise read as the root).
+  if (directory.empty()) return;
+  std::set<platform::FileIdentity> visited;
+  CollectArchivesOnce(directory, accumulator, visited);
 }
 
 std::string BuildClassPath(const config::LaunchConfig& config, ClassPathKind kind) {
@@ -79,6 +100,8 @@ std::string BuildClassPath(const config::LaunchConfig& config, ClassPathKind kin
   config.CollectValues(jvm ? "java_libs" : "libs", directories, LookupScope::kWholeText,
                        ValueForm::kAnsi);
   for (std::size_t i = 0; i < directories.Size(); ++i) {
+    // An empty value adds nothing, as a missing key does.
+    if (directories.View(i).empty()) continue;
     std::string archives;
     CollectArchives(config.ResolveConfigPath(std::string(directories.View(i))), archives);
     result += archives;

@@ -28,7 +28,8 @@ void AppendClassPathEntries(const config::LaunchConfig& config, std::string& acc
                             std::string_view value);
 
 // Adds every ".jar" and ".zip" file (any letter case) below |directory|, at
-// any depth, depth first in the listing's order.
+// any depth, depth first in the listing's order. Each directory is visited
+// once, whatever links lead back to it; an empty |directory| adds nothing.
 void CollectArchives(const std::string& directory, std::string& accumulator);
 
 }  // namespace nxo::runtime

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
 #include <cwchar>
 
 namespace nxo {
@@ -30,19 +31,58 @@ bool HasHighByte(std::string_view text) {
   return false;
 }
 
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit < 0xDC00; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit < 0xE000; }
+
+void AppendUtf8(std::string& out, std::uint32_t code) {
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+}  // namespace
+
 std::string EncodeUtf8(std::u16string_view wide) {
   std::string out;
   out.reserve(wide.size());
-  for (char16_t unit : wide) {
-    if (unit < 0x80) {
-      out.push_back(static_cast<char>(unit));
-    } else if (unit < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (unit >> 6)));
-      out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    const char16_t unit = wide[i];
+    if (IsHighSurrogate(unit) && i + 1 < wide.size() && IsLowSurrogate(wide[i + 1])) {
+      AppendUtf8(out, 0x10000 + ((static_cast<std::uint32_t>(unit) - 0xD800) << 10) +
+                          (static_cast<std::uint32_t>(wide[++i]) - 0xDC00));
+    } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
+      AppendUtf8(out, kReplacement);  // half a pair is no character
     } else {
-      out.push_back(static_cast<char>(0xE0 | (unit >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+      AppendUtf8(out, unit);
+    }
+  }
+  return out;
+}
+
+std::string EncodeModifiedUtf8(std::u16string_view wide) {
+  std::string out;
+  out.reserve(wide.size());
+  for (char16_t unit : wide) {
+    if (unit == 0) {
+      out += "\xC0\x80";
+    } else {
+      AppendUtf8(out, unit);
     }
   }
   return out;
@@ -50,7 +90,26 @@ std::string EncodeUtf8(std::u16string_view wide) {
 
 namespace {
 
-bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+// The sequence length a lead byte starts, and the range its second byte must
+// lie in so that the sequence is neither overlong, nor a surrogate, nor past
+// U+10FFFF; 0 for a byte that starts no sequence.
+std::size_t SequenceLength(unsigned char lead, unsigned char& low, unsigned char& high) {
+  low = 0x80;
+  high = 0xBF;
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+    return 3;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+    return 4;
+  }
+  return 0;
+}
 
 }  // namespace
 
@@ -59,38 +118,41 @@ WideString DecodeUtf8(std::string_view utf8) {
   std::size_t i = 0;
   const std::size_t n = utf8.size();
   while (i < n) {
-    unsigned char lead = static_cast<unsigned char>(utf8[i]);
-    std::size_t length;
-    char16_t unit;
-    if (lead < 0x80) {
-      length = 1;
-      unit = lead;
-    } else if (lead >= 0xC0 && lead < 0xE0) {
-      length = 2;
-      unit = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead < 0xF0) {
-      length = 3;
-      unit = lead & 0x0F;
-    } else {
-      // A stray continuation byte or a lead of 0xF0 and above.
-      out.push_back(u'?');
+    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    unsigned char low, high;
+    const std::size_t length = SequenceLength(lead, low, high);
+    if (length == 1) {
+      out.push_back(lead);
       ++i;
       continue;
     }
-    if (i + length > n) break;  // a sequence cut off by the end of the input
+    if (length == 0) {
+      // A stray continuation byte, or a byte that never starts a character.
+      out.push_back(kReplacement);
+      ++i;
+      continue;
+    }
+    std::uint32_t code = lead & (0x7F >> length);
     std::size_t k = 1;
-    for (; k < length; ++k) {
-      unsigned char next = static_cast<unsigned char>(utf8[i + k]);
-      if (!IsContinuation(next)) break;
-      unit = static_cast<char16_t>((unit << 6) | (next & 0x3F));
+    for (; k < length && i + k < n; ++k) {
+      const unsigned char next = static_cast<unsigned char>(utf8[i + k]);
+      if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) break;
+      code = code << 6 | (next & 0x3F);
     }
     if (k < length) {
-      // Cut short: one "?" for the sequence; the offending byte starts anew.
-      out.push_back(u'?');
+      // Cut short, by a byte that cannot continue it or by the end: one
+      // replacement for the part read; the offending byte starts anew.
+      out.push_back(kReplacement);
       i += k;
       continue;
     }
-    out.push_back(unit);
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(code));
+    }
     i += length;
   }
   std::size_t zero = out.find(u'\0');
@@ -101,6 +163,8 @@ WideString DecodeUtf8(std::string_view utf8) {
 namespace {
 
 bool ansi_is_utf8 = false;
+
+bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
 // Standard UTF-8, as the system's UTF-8 code page has it: four-byte sequences
 // are characters beyond the 16-bit range and become surrogate pairs.
@@ -160,6 +224,33 @@ std::string EncodeSystemUtf8(std::u16string_view wide) {
 }  // namespace
 
 void SetAnsiCodePageIsUtf8(bool utf8) { ansi_is_utf8 = utf8; }
+
+bool IsWellFormedUtf16(std::u16string_view wide) {
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    if (IsHighSurrogate(wide[i])) {
+      if (i + 1 == wide.size() || !IsLowSurrogate(wide[i + 1])) return false;
+      ++i;
+    } else if (IsLowSurrogate(wide[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsWellFormedUtf8(std::string_view utf8) {
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    unsigned char low, high;
+    const std::size_t length = SequenceLength(static_cast<unsigned char>(utf8[i]), low, high);
+    if (length == 0 || i + length > utf8.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      const unsigned char next = static_cast<unsigned char>(utf8[i + k]);
+      if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return false;
+    }
+    i += length;
+  }
+  return true;
+}
 
 WideString AnsiToWide(std::string_view ansi) {
   if (ansi_is_utf8) return DecodeSystemUtf8(ansi);

@@ -23,13 +23,28 @@ bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix);
 // letter or digit by the C runtime's classification for the current locale.
 bool IsNameByte(unsigned char byte);
 
-// UTF-8 encoder: every 16-bit unit on its own, in one to three bytes. Surrogate
-// units are not paired, so text survives a round trip unit by unit.
+// UTF-8 encoder: a surrogate pair becomes one four-byte sequence, every other
+// unit one to three bytes; a surrogate without its partner becomes U+FFFD, so
+// the result is always well-formed UTF-8.
 std::string EncodeUtf8(std::u16string_view wide);
 
-// UTF-8 decoder for one-, two- and three-byte sequences. Malformed input gives
-// "?"; the result ends at its first zero unit.
+// Modified UTF-8, as the JVM spells names in class files and NewStringUTF
+// takes them: every 16-bit unit on its own (a surrogate in three bytes) and
+// U+0000 as the two bytes C0 80.
+std::string EncodeModifiedUtf8(std::u16string_view wide);
+
+// UTF-8 decoder: characters past U+FFFF become surrogate pairs; each
+// malformed part (a byte that starts nothing, a sequence cut short, an
+// overlong form, an encoded surrogate) becomes U+FFFD, so the result is
+// always well-formed UTF-16. The result ends at its first zero unit.
 WideString DecodeUtf8(std::string_view utf8);
+
+// Whether every surrogate stands in a pair, high before low.
+bool IsWellFormedUtf16(std::u16string_view wide);
+
+// Whether |utf8| is UTF-8 as the standard defines it (no overlong forms, no
+// surrogates, nothing past U+10FFFF).
+bool IsWellFormedUtf8(std::string_view utf8);
 
 // Tells the ANSI coders below that the process's ANSI code page is UTF-8
 // (Windows 10 1903 and later, with the activeCodePage of the manifest). The C

@@ -2,7 +2,6 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <limits.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -14,7 +13,8 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "platform/system_text.h"
+#include "platform/wildcard.h"
+#include "support/text.h"
 
 namespace nxo::platform {
 
@@ -109,15 +109,75 @@ bool ReadWholeFile(const std::string& path, std::string& contents) {
   return true;
 }
 
+SmallFileResult ReadSmallRegularFile(const std::string& path, std::uint64_t max_size,
+                                     std::string& contents) {
+  contents.clear();
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? SmallFileResult::kMissing
+                                                         : SmallFileResult::kUnreadable;
+  struct stat info;
+  if (::fstat(fd, &info) != 0) {
+    ::close(fd);
+    return SmallFileResult::kUnreadable;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return SmallFileResult::kNotRegular;
+  }
+  if (static_cast<std::uint64_t>(info.st_size) > max_size) {
+    ::close(fd);
+    return SmallFileResult::kTooLarge;
+  }
+  // Read to the end, but never past the cap: the size at open is only a hint
+  // (files below /proc report 0, and a file may grow while it is read).
+  char chunk[65536];
+  for (;;) {
+    ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      contents.clear();
+      return SmallFileResult::kUnreadable;
+    }
+    if (got == 0) break;
+    if (contents.size() + static_cast<std::size_t>(got) > max_size) {
+      ::close(fd);
+      contents.clear();
+      return SmallFileResult::kTooLarge;
+    }
+    contents.append(chunk, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return SmallFileResult::kRead;
+}
+
+bool IdentifyFile(const std::string& path, FileIdentity& identity) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return false;
+  identity.volume = static_cast<std::uint64_t>(info.st_dev);
+  identity.file = static_cast<std::uint64_t>(info.st_ino);
+  return true;
+}
+
 bool Access(const std::string& path, AccessMode mode) {
   return ::access(path.c_str(), mode == AccessMode::kRead ? R_OK : F_OK) == 0;
 }
 
 std::string ModuleFileName() {
-  char buffer[PATH_MAX];
-  ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (length <= 0) return std::string();
-  return std::string(buffer, static_cast<size_t>(length));
+  // The link's target may be longer than PATH_MAX: grow the buffer until the
+  // answer is shorter than it, so it is known to be whole.
+  std::string buffer(256, '\0');
+  for (;;) {
+    ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length <= 0) return std::string();
+    if (static_cast<std::size_t>(length) < buffer.size()) {
+      buffer.resize(static_cast<std::size_t>(length));
+      return buffer;
+    }
+    if (buffer.size() >= (std::size_t{1} << 24)) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
 }
 
 bool AnsiCodePageIsUtf8() { return false; }
@@ -125,7 +185,9 @@ bool AnsiCodePageIsUtf8() { return false; }
 namespace {
 
 bool MatchFileName(const std::string& pattern, const std::string& name) {
-  return ::fnmatch(pattern.c_str(), name.c_str(), FNM_PERIOD) == 0;
+  // The rule of the Windows listing, with case: no character classes, and a
+  // leading dot is matched like any other character.
+  return MatchesNamePattern(pattern, name, false);
 }
 
 }  // namespace
@@ -133,15 +195,15 @@ bool MatchFileName(const std::string& pattern, const std::string& name) {
 bool ListDirectory(const std::string& pattern,
                    const std::function<bool(const DirectoryEntry&)>& visit) {
   std::string::size_type slash = pattern.find_last_of('/');
-  std::string directory = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
+  // "./" rather than ".", so that the path of each entry below is "./name".
+  std::string directory = slash == std::string::npos ? "./" : pattern.substr(0, slash + 1);
   std::string name_pattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
   DIR* dir = ::opendir(directory.c_str());
   if (dir == nullptr) return false;
   bool listed = false;
   while (struct dirent* entry = ::readdir(dir)) {
     std::string name = entry->d_name;
-    // "*" lists hidden entries too, as the Windows listing does.
-    if (!(name_pattern == "*" || MatchFileName(name_pattern, name))) continue;
+    if (!MatchFileName(name_pattern, name)) continue;
     DirectoryEntry item;
     item.name = name;
     struct stat info;
@@ -169,6 +231,10 @@ bool PutEnvironment(const std::string& assignment) {
   std::string value = assignment.substr(equals + 1);
   if (value.empty()) return ::unsetenv(name.c_str()) == 0;
   return ::setenv(name.c_str(), value.c_str(), 1) == 0;
+}
+
+bool PutEnvironmentUtf8(const std::string& assignment) {
+  return PutEnvironment(Utf8ToAnsi(assignment));
 }
 
 // ---- Registry -----------------------------------------------------------

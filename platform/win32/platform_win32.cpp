@@ -7,7 +7,8 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "platform/system_text.h"
+#include "platform/wildcard.h"
+#include "support/text.h"
 
 namespace nxo::platform {
 
@@ -105,6 +106,63 @@ bool ReadWholeFile(const std::string& path, std::string& contents) {
   return ok;
 }
 
+SmallFileResult ReadSmallRegularFile(const std::string& path, std::uint64_t max_size,
+                                     std::string& contents) {
+  contents.clear();
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? SmallFileResult::kMissing
+                                                                          : SmallFileResult::kUnreadable;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return SmallFileResult::kNotRegular;
+  HANDLE file = OpenForReading(path);
+  if (file == INVALID_HANDLE_VALUE) return SmallFileResult::kUnreadable;
+  // Devices, consoles and pipes are no configuration files.
+  if (::GetFileType(file) != FILE_TYPE_DISK) {
+    ::CloseHandle(file);
+    return SmallFileResult::kNotRegular;
+  }
+  LARGE_INTEGER length;
+  if (!::GetFileSizeEx(file, &length) || static_cast<std::uint64_t>(length.QuadPart) > max_size) {
+    ::CloseHandle(file);
+    return SmallFileResult::kTooLarge;
+  }
+  char chunk[65536];
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(file, chunk, sizeof chunk, &got, nullptr)) {
+      ::CloseHandle(file);
+      contents.clear();
+      return SmallFileResult::kUnreadable;
+    }
+    if (got == 0) break;
+    if (contents.size() + got > max_size) {
+      ::CloseHandle(file);
+      contents.clear();
+      return SmallFileResult::kTooLarge;
+    }
+    contents.append(chunk, got);
+  }
+  ::CloseHandle(file);
+  return SmallFileResult::kRead;
+}
+
+bool IdentifyFile(const std::string& path, FileIdentity& identity) {
+  // Backup semantics let a directory be opened; no access right is needed
+  // to read its identity.
+  HANDLE file = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION information;
+  const bool known = ::GetFileInformationByHandle(file, &information) != 0;
+  ::CloseHandle(file);
+  if (!known) return false;
+  identity.volume = information.dwVolumeSerialNumber;
+  identity.file = static_cast<std::uint64_t>(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
+  return true;
+}
+
 bool Access(const std::string& path, AccessMode mode) {
   return ::_access(path.c_str(), static_cast<int>(mode)) == 0;
 }
@@ -149,6 +207,12 @@ std::optional<std::string> GetEnvironment(const std::string& name) {
 }
 
 bool PutEnvironment(const std::string& assignment) { return ::_putenv(assignment.c_str()) == 0; }
+
+bool PutEnvironmentUtf8(const std::string& assignment) {
+  const std::u16string wide = DecodeUtf8(assignment);
+  const std::wstring units(wide.begin(), wide.end());
+  return ::_wputenv(units.c_str()) == 0;
+}
 
 // ---- Registry -----------------------------------------------------------
 

@@ -3,8 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "config/payload.h"
+#include "support/trail.h"
 #include "tests/test_util.h"
 
 namespace nxo::config {
@@ -40,6 +47,95 @@ LaunchConfig Load(const std::string& executable, const std::string& cwd,
 
 std::string Title(const LaunchConfig& c) {
   return c.FindValue("splashtitle", LookupScope::kWholeText, ValueForm::kUtf8);
+}
+
+// A first candidate that is no regular file of reasonable size is passed
+// over, without waiting on it or reading it without end; the next candidate
+// is read instead.
+TEST(LaunchConfig, SpecialFilesBesideTheExecutableArePassedOver) {
+  struct Case {
+    const char* what;
+    std::function<bool(const std::string& path)> make;  // false: not possible here
+  };
+  const std::vector<Case> cases = {
+      {"a directory", [](const std::string& path) { return std::filesystem::create_directory(path); }},
+      {"a file one byte past the cap",
+       [](const std::string& path) {
+         WriteFile(path, "splashtitle Huge\n" + std::string(kMaxExternalConfigSize - 17 + 1, ' '));
+         return true;
+       }},
+#ifndef _WIN32
+      {"a FIFO", [](const std::string& path) { return ::mkfifo(path.c_str(), 0600) == 0; }},
+      {"a link to a device",
+       [](const std::string& path) {
+         std::error_code error;
+         std::filesystem::create_symlink("/dev/null", path, error);
+         return !error;
+       }},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    std::string exe = WriteImage(dir, "app.exe", "splashtitle Embedded\r\n");
+    WriteFile(dir.File("app.cfg"), "splashtitle Next");
+    ASSERT_TRUE(c.make(dir.File("app.exe.cfg")));
+    LaunchConfig config = Load(exe, dir.Str());
+    EXPECT_EQ(Title(config), "Next");
+    EXPECT_EQ(config.Text(), "splashtitle Next\r\nsplashtitle Embedded\r\n");
+  }
+}
+
+TEST(LaunchConfig, TheTrailSaysWhyAFileBesideTheExecutableWasIgnored) {
+  TempDir dir;
+  std::string exe = WriteImage(dir, "app.exe", "splashtitle Embedded\r\n");
+  WriteFile(dir.File("app.exe.cfg"), std::string(kMaxExternalConfigSize + 1, ' '));
+  std::filesystem::create_directory(dir.File("app.exe.config"));
+  const std::string trail_file = dir.File("trail.txt");
+  ASSERT_TRUE(trail::OpenDestination(trail_file.c_str()));
+  Load(exe, dir.Str());
+  trail::Close();
+  const std::string trail = test::ReadFile(trail_file);
+  EXPECT_NE(trail.find("app.exe.cfg ignored: larger than 1048576 bytes"), std::string::npos) << trail;
+  EXPECT_NE(trail.find("app.exe.config ignored: not a regular file"), std::string::npos) << trail;
+}
+
+TEST(LaunchConfig, AFileAtTheCapIsStillRead) {
+  TempDir dir;
+  std::string exe = WriteImage(dir, "app.exe", "splashtitle Embedded\r\n");
+  std::string text = "splashtitle AtCap\n";
+  WriteFile(dir.File("app.exe.cfg"), text + std::string(kMaxExternalConfigSize - text.size(), ' '));
+  EXPECT_EQ(Title(Load(exe, dir.Str())), "AtCap");
+}
+
+// An executable whose record promises an archive that is not where the
+// record says (cut short, or bytes appended after it) has been changed.
+TEST(LaunchConfig, APromisedPayloadThatCannotBeFoundIsReported) {
+  TempDir dir;
+  std::string exe = WriteImage(dir, "app.exe", "splashtitle Embedded\r\n");
+  EXPECT_FALSE(Load(exe, dir.Str()).PayloadMissing());
+  // Nothing promised: a bare stub has nothing to miss.
+  EXPECT_FALSE(Load(exe, dir.Str(), 0).PayloadMissing());
+
+  std::string bytes = test::ReadFile(exe);
+  struct Case {
+    const char* what;
+    std::string image;
+    std::uint32_t archive;
+  };
+  const std::vector<Case> cases = {
+      {"cut short", bytes.substr(0, 200), kArchiveSize},
+      {"archive longer than the file", bytes, 1u << 30},
+      {"no end record and too short", bytes.substr(0, 10), kArchiveSize},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(exe, c.image);
+    LaunchConfig config = Load(exe, dir.Str(), c.archive);
+    EXPECT_TRUE(config.PayloadMissing());
+    EXPECT_EQ(config.Text(), "");
+  }
+  EXPECT_TRUE(Load(dir.File("no-such.exe"), dir.Str()).PayloadMissing());
 }
 
 TEST(LaunchConfig, ReadsTheEmbeddedBlock) {

@@ -9,6 +9,22 @@
 
 using namespace nxo::config;
 
+namespace {
+
+// Every piece of a located payload lies inside the file, in layout order,
+// and the pieces fill the file from the configuration block to the end.
+void CheckInsideFile(const PayloadLocation& at, std::uint64_t size, std::uint32_t archive_length) {
+  if (!at.valid) return;
+  if (at.file_size != size) std::abort();
+  const std::uint64_t config_end = static_cast<std::uint64_t>(at.config_start) + at.config_length;
+  if (config_end + 4 != at.payload_position) std::abort();
+  if (static_cast<std::uint64_t>(at.payload_position) + kDigestSize != at.archive_start) std::abort();
+  if (static_cast<std::uint64_t>(at.archive_start) + archive_length + at.tail_length != size) std::abort();
+  if (archive_length == 0 || at.archive_start >= size) std::abort();
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;
   std::uint32_t archive_length;
@@ -17,16 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<unsigned char> file(data + 4, data + size);
   const unsigned char* bytes = file.empty() ? nullptr : file.data();
   PayloadLocation at = LocatePayload(bytes, file.size(), archive_length);
+  CheckInsideFile(at, file.size(), archive_length);
   if (at.valid) {
-    if (at.file_size != file.size()) std::abort();
-    if (static_cast<std::uint64_t>(at.config_start) + at.config_length + 4 + kDigestSize +
-            archive_length + at.tail_length != file.size())
-      std::abort();
     std::string text = EmbeddedConfigBytes(bytes, at);
     if (text.size() > at.config_length) std::abort();
   }
   // Small lengths land on every byte of a short file.
   for (std::uint32_t length = 1; length < 64 && length <= file.size(); ++length)
-    LocatePayload(bytes, file.size(), length);
+    CheckInsideFile(LocatePayload(bytes, file.size(), length), file.size(), length);
   return 0;
 }

@@ -103,6 +103,15 @@ class Win32Stub(unittest.TestCase):
             expected = sorted(line.strip() for line in names if line.strip())
         self.assertEqual(exported, expected)
 
+    def test_reserves_one_mib_of_stack(self):
+        with open(STUB, "rb") as f:
+            data = f.read()
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        optional = pe + 24
+        self.assertEqual(struct.unpack_from("<H", data, optional)[0], 0x10B)  # PE32
+        # SizeOfStackReserve, then SizeOfStackCommit, at offset 72 of PE32's optional header.
+        self.assertEqual(struct.unpack_from("<I", data, optional + 72)[0], 0x100000)
+
     def test_carries_the_english_string_table(self):
         with open(STUB, "rb") as f:
             blocks = read_string_table(f.read())

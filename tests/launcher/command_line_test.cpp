@@ -119,6 +119,42 @@ TEST_F(Wildcards, APatternWithoutWildcardsNamesAnExistingPathOnly) {
   EXPECT_EQ(Matches(root_ + "docs/d.md"), std::vector<std::string>{});
 }
 
+TEST_F(Wildcards, AWildcardInTheFirstPartOfARelativePathIsExpanded) {
+  const std::string before = platform::CurrentDirectory();
+  ASSERT_TRUE(platform::ChangeCurrentDirectory(root_));
+  const std::vector<std::string> nested = Sorted(Matches("sr?/*/main.c"));
+  const std::vector<std::string> first_only = Matches("lo*/a.log");
+  const std::vector<std::string> last_only = Sorted(Matches("docs/?.txt"));
+  ASSERT_TRUE(platform::ChangeCurrentDirectory(before));
+  EXPECT_EQ(nested, Sorted({"src/x/main.c", "src/y/main.c"}));
+  EXPECT_EQ(first_only, std::vector<std::string>{"logs/a.log"});
+  EXPECT_EQ(last_only, Sorted({"docs/a.txt", "docs/b.txt"}));
+}
+
+// One rule on every target: brackets are ordinary characters, and "*" and
+// "?" take a leading dot like any other character.
+TEST_F(Wildcards, BracketsAreLiteralAndDotFilesFollowOneRule) {
+  Touch("odd/[ab].txt");
+  Touch("odd/a.txt");
+  Touch("odd/.hidden.txt");
+  Touch("odd/shown.txt");
+  struct Case {
+    const char* pattern;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"odd/[ab]*", {"odd/[ab].txt"}},
+      {"odd/[?b].txt", {"odd/[ab].txt"}},
+      {"odd/*.txt", {"odd/.hidden.txt", "odd/[ab].txt", "odd/a.txt", "odd/shown.txt"}},
+      {"odd/?hidden.txt", {"odd/.hidden.txt"}},
+      {"odd/.*", {"odd/.hidden.txt"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> expected;
+    for (const std::string& name : c.names) expected.push_back(root_ + name);
+    EXPECT_EQ(Sorted(Matches(root_ + c.pattern)), Sorted(expected)) << c.pattern;
+  }
+}
+
 TEST_F(Wildcards, BackslashesSeparateComponentsWhereThePlatformListsWithThem) {
   // Only where the file system takes "\" as a separator.
   if (platform::PathListSeparator() != ';') GTEST_SKIP() << "\"\\\" is a file-name character here";

@@ -80,6 +80,50 @@ TEST_F(MessagesTest, TheTableIsBuiltOnce) {
   EXPECT_EQ(GetMessageText(1), "before");
 }
 
+// Messages 6 and 12 are formatted with the version texts; an override may
+// change the words but never the arguments it asks for.
+TEST_F(MessagesTest, FormattedOverridesMustAskForTheSameArguments) {
+  struct Case {
+    const char* line;
+    unsigned number;
+    bool used;
+  } cases[] = {
+      {"message 6=Have %s, need %s.", 6, true},
+      {"message 6=%s, but at least %s", 6, true},
+      {"message 6=100% sure: %s < %s", 6, false},         // "% s" is a conversion too
+      {"message 12=%s is not in [%s, %s]", 12, true},
+      {"message 6=Have %s, need %s, and %s", 6, false},   // one argument too many
+      {"message 6=Have %s", 6, false},                    // one argument too few
+      {"message 6=%s%n%s", 6, false},                     // writes through an argument
+      {"message 6=%d and %s", 6, false},                  // another type
+      {"message 6=%5s and %s", 6, false},                 // another conversion
+      {"message 12=%s %s %s %", 12, false},               // a lone "%" at the end
+      {"message 12=%s %s %s %s %s %s %s %s", 12, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    Use(c.line);
+    const std::string overridden = GetMessageText(c.number);
+    EXPECT_EQ(GetFormatMessageText(c.number), c.used ? overridden : BuiltInMessageText(c.number));
+  }
+  // Plain messages are never formatted, so any text serves.
+  Use("message 7=%s%n%s");
+  EXPECT_EQ(GetMessageText(7), "%s%n%s");
+}
+
+TEST(FormatConversions, ListsEachConversionInOrder) {
+  bool well_formed = false;
+  EXPECT_EQ(FormatConversions("a %s b %-5.2d c %% d %ls", well_formed),
+            (std::vector<std::string>{"%s", "%-5.2d", "%ls"}));
+  EXPECT_TRUE(well_formed);
+  EXPECT_TRUE(FormatConversions("no conversions", well_formed).empty());
+  EXPECT_TRUE(well_formed);
+  FormatConversions("cut %", well_formed);
+  EXPECT_FALSE(well_formed);
+  FormatConversions("cut %-5", well_formed);
+  EXPECT_FALSE(well_formed);
+}
+
 TEST(UnescapeMessage, Escapes) {
   struct Case {
     const char* text;

@@ -86,16 +86,25 @@ BOOL CALLBACK ConsiderWindow(HWND window, LPARAM raw) {
   return FALSE;
 }
 
+// Texts are read wide and reported as UTF-8, so that every character the
+// box shows can be compared.
+std::string AsUtf8(const wchar_t* units, int length) {
+  if (length <= 0) return std::string();
+  char buffer[16384];
+  int written = WideCharToMultiByte(CP_UTF8, 0, units, length, buffer, sizeof buffer, nullptr, nullptr);
+  return std::string(buffer, written > 0 ? static_cast<size_t>(written) : 0);
+}
+
 std::string WindowText(HWND window) {
-  char buffer[4096];
-  int length = GetWindowTextA(window, buffer, sizeof buffer);
-  return std::string(buffer, length > 0 ? static_cast<size_t>(length) : 0);
+  wchar_t buffer[4096];
+  int length = GetWindowTextW(window, buffer, 4096);
+  return AsUtf8(buffer, length);
 }
 
 std::string DialogItemText(HWND box, int id) {
-  char buffer[4096];
-  UINT length = GetDlgItemTextA(box, id, buffer, sizeof buffer);
-  return std::string(buffer, length);
+  wchar_t buffer[4096];
+  UINT length = GetDlgItemTextW(box, id, buffer, 4096);
+  return AsUtf8(buffer, static_cast<int>(length));
 }
 
 // ---- Which standard icon the box shows ----------------------------------------

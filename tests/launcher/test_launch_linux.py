@@ -30,6 +30,8 @@ APPS = {
                 System.out.println("greeting=" + System.getProperty("greeting"));
                 System.out.println("empty=[" + System.getProperty("empty.property") + "]");
                 System.out.println("unicode=" + System.getProperty("unicode"));
+                System.out.println("t=" + System.getProperty("t"));
+                System.out.println("opt=" + System.getProperty("opt"));
                 System.out.println("cwd=" + new java.io.File(".").getCanonicalPath());
                 System.out.println("tool=" + System.getenv("JAVA_TOOL_OPTIONS"));
                 System.out.println("exported=" + System.getenv("NXO_EXPORTED"));
@@ -73,7 +75,7 @@ def run(cmd, **kwargs):
 class Packed:
     """A directory holding one packed application and its external file."""
 
-    def __init__(self, work, name, main_class, support=None, config_lines=()):
+    def __init__(self, work, name, main_class, support=None, config_lines=(), no_check=False):
         self.dir = os.path.join(work, name)
         os.makedirs(self.dir)
         self.exe = os.path.join(self.dir, name)
@@ -84,6 +86,8 @@ class Packed:
                "-o", self.exe, os.path.join(work, "app.jar")]
         if support:
             cmd[2:2] = ["--support", support, "--no-check"]
+        elif no_check:
+            cmd[2:2] = ["--no-check"]
         result = run(cmd)
         assert result.returncode == 0, result.stderr
         os.remove(config)
@@ -159,6 +163,39 @@ class LaunchOnLinux(unittest.TestCase):
         self.assertEqual(v["exported"], "yes")
         self.assertEqual(v["app.path"], self.hello.exe)
         self.assertNotEqual(v["thread"], "")
+
+    def test_characters_reach_java_whole(self):
+        """Characters past U+FFFF, and bytes that are no UTF-8, through every
+        kind of line that becomes Java text."""
+        utf8 = {"LANG": "C.UTF-8", "LC_ALL": "C.UTF-8"}
+        cases = [
+            ("BMP", "caf\u00e9\u20ac"),
+            ("past U+FFFF", "a\U0001F600b\U00010000c\U0010FFFF"),
+        ]
+        for name, text in cases:
+            with self.subTest(name):
+                result = self.start_both(
+                    self.hello, external=[f"property t={text}", f"argv c{text}d", f"option -Dopt={text}",
+                                          f"export NXO_EXPORTED={text}"], env=utf8)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                v = self.values(result)
+                self.assertEqual(v["t"], text)
+                self.assertEqual(v["opt"], text)
+                self.assertEqual(v["exported"], text)
+                # External lines come before the packed ones.
+                self.assertEqual(v["args"].split("|")[:3], [f"c{text}d", "first", "second word"])
+                message = self.hello.start(external=["jre_order c", f"message 1=no Java {text}"], env=utf8)
+                self.assertEqual(message.returncode, 1)
+                self.assertIn(f"Error: no Java {text}", message.stderr)
+
+    def test_bytes_that_are_no_utf8_arrive_as_replacement_characters(self):
+        # A file marked as UTF-8 that holds bytes UTF-8 does not allow.
+        with open(self.hello.exe + ".cfg", "wb") as f:
+            f.write(b"\xef\xbb\xbfproperty t=a\xf0\x9f(b\xc0\x80c\xed\xa0\x80d\n")
+        environment = dict(os.environ, JAVA_HOME=JDK, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        result = run([self.hello.exe], env=environment, cwd=self.hello.dir)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.values(result)["t"], "a\ufffd(b\ufffd\ufffdc\ufffd\ufffd\ufffdd")
 
     def test_export_of_java_tool_options_is_kept(self):
         result = self.hello.start(external=["export JAVA_TOOL_OPTIONS=-Dfrom.export=1"],
@@ -238,15 +275,74 @@ class LaunchOnLinux(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertIn("Oops: No Java here.\nInstall one.", result.stderr)
 
-    def test_an_exception_from_main_still_ends_with_0(self):
-        result = self.start_both(self.hello, external=["property mode=throw"])
-        self.assertEqual(result.returncode, 0)
-        self.assertIn("java.lang.IllegalStateException: thrown by main", result.stderr)
-        self.assertIn("at app.Hello.main", result.stderr)
+    def test_exit_codes_by_failure_kind(self):
+        """A failure after the JVM has started ends with a non-zero code once
+        the runtime has said what went wrong, as the java command does."""
+        missing = Packed(self.work, "missing", "app.NoSuchMain", config_lines=["jre_order e"],
+                         no_check=True)
+        compressed = self.copy_with_compressed_nested_jar(self.hello, "compressed")
+        cases = [
+            ("main throws", self.hello, ["property mode=throw"], 1,
+             ["java.lang.IllegalStateException: thrown by main", "at app.Hello.main"]),
+            ("System.exit(3)", self.hello, ["property mode=exit3"], 3, []),
+            ("main returns", self.hello, [], 0, []),
+            ("no such main class", missing, [], 1,
+             ["java.lang.ClassNotFoundException: app.NoSuchMain"]),
+            ("a compressed nested jar", compressed, [], 1, ["is compressed"]),
+        ]
+        for name, app, lines, code, said in cases:
+            with self.subTest(name):
+                result = self.start_both(app, external=lines)
+                self.assertEqual(result.returncode, code, result.stderr)
+                for text in said:
+                    self.assertIn(text, result.stderr)
+                # The runtime describes it; no launcher message repeats it.
+                self.assertNotIn("Error: ", result.stderr)
 
-    def test_system_exit_gives_its_code(self):
-        result = self.start_both(self.hello, external=["property mode=exit3"])
-        self.assertEqual(result.returncode, 3)
+    def copy_with_compressed_nested_jar(self, app, name):
+        """A copy of app whose nested jar is marked deflated in the central
+        directory: the JVM still reads the executable, the loader cannot."""
+        with open(app.exe, "rb") as f:
+            data = bytearray(f.read())
+        at = data.find(b"PK\x01\x02")
+        while at >= 0:
+            name_length = int.from_bytes(data[at + 28:at + 30], "little")
+            entry = bytes(data[at + 46:at + 46 + name_length])
+            if entry.startswith(b"BOOT-INF/lib/") and entry.endswith(b".jar"):
+                data[at + 10:at + 12] = (8).to_bytes(2, "little")
+                break
+            at = data.find(b"PK\x01\x02", at + 4)
+        self.assertGreaterEqual(at, 0, "no nested jar found")
+        copy = Packed.__new__(Packed)
+        copy.dir = os.path.join(self.work, name)
+        os.makedirs(copy.dir)
+        copy.exe = os.path.join(copy.dir, name)
+        with open(copy.exe, "wb") as f:
+            f.write(data)
+        os.chmod(copy.exe, 0o755)
+        return copy
+
+    def test_damaged_executables_show_message_9(self):
+        """An executable whose payload is not where its record says has been
+        changed since it was made: message 9 and exit code 9, not a run on an
+        empty configuration."""
+        with open(self.hello.exe, "rb") as f:
+            image = f.read()
+        cases = [
+            ("cut by a few bytes", image[:-10]),
+            ("cut in the archive", image[:len(image) - 300]),
+            ("much appended", image + b"\0" * (len(image) // 50 + 200000)),
+        ]
+        for name, data in cases:
+            with self.subTest(name):
+                copy = os.path.join(self.hello.dir, "damaged")
+                with open(copy, "wb") as f:
+                    f.write(data)
+                os.chmod(copy, 0o755)
+                result = run([copy], env=dict(os.environ, JAVA_HOME=JDK), cwd=self.hello.dir)
+                self.assertEqual(result.returncode, 9, result.stderr)
+                self.assertIn("Error: The exe can not be modified after it generated.", result.stderr)
+                self.assertNotIn("args=", result.stdout)
 
     def test_start_on_first_thread(self):
         result = self.start_both(self.hello, external=["option -XstartOnFirstThread"])

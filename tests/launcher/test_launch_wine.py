@@ -88,7 +88,7 @@ def watched(command, image, env, timeout=90):
     reports and closes the boxes of the process whose image is image."""
     watcher = subprocess.Popen([WINE_RUN, WATCH, "watch", windows_path(image), str(timeout)],
                                stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                               stderr=subprocess.DEVNULL, text=True, env=env)
+                               stderr=subprocess.DEVNULL, text=True, encoding="utf-8", env=env)
     try:
         started = run(command, timeout=timeout, env=env)
     finally:
@@ -268,6 +268,23 @@ class Launch(unittest.TestCase):
                                               "java.protocol.handler.pkgs=com.tarnwick"])
         self.assertEqual(outcome.lines("describe "), [])
 
+    def test_characters_past_the_code_page_reach_java_whole(self):
+        """Property, argv and export lines become Java text from UTF-16, so
+        characters past U+FFFF and outside the ANSI code page survive."""
+        for text in ("caf\u00e9", "a\U0001F600b\u4e2d\U0010FFFF"):
+            with self.subTest(text=text):
+                outcome = self.start(self.hello, external=[f"property t={text}", f"argv c{text}d",
+                                                           f"export NXO_EXPORTED={text}"],
+                                     env={"NXO_JVM_DOUBLE_LOG_ENV": "NXO_EXPORTED"})
+                self.assert_clean_run(outcome)
+                self.assertIn(f"t={text}", outcome.properties)
+                self.assertEqual(outcome.main_args, [f"c{text}d", "first", "second word"])
+                self.assertEqual(outcome.lines("env "), [f"NXO_EXPORTED={text}"])
+                missing = windows_path(os.path.join(self.work, "missing", "jvm.dll"))
+                outcome = self.start(self.hello, external=["jvmdll " + missing, f"message 1=no Java {text}",
+                                                           f"message 10=Oops {text}"])
+                self.assert_box(outcome, 1, f"no Java {text}", f"Oops {text}")
+
     def test_option_list_in_launch_order(self):
         exe = windows_path(self.hello.exe)
         home = windows_path(self.hello.dir) + "\\"
@@ -297,11 +314,14 @@ class Launch(unittest.TestCase):
         self.assert_clean_run(outcome)
         self.assertEqual([o for o in outcome.options if "sun.java.command" in o], ["-Dsun.java.command=chosen name"])
 
-    def test_an_exception_from_main_still_ends_with_0(self):
+    def test_an_exception_from_main_ends_with_1(self):
+        # As the java command: the runtime describes it, no box repeats it.
         outcome = self.start(self.hello, env={"NXO_JVM_DOUBLE_THROW": "1"})
-        self.assert_clean_run(outcome)
+        self.assertEqual(outcome.code, 1, outcome)
+        self.assertEqual(outcome.boxes, [], outcome)
         self.assertEqual(outcome.lines("describe "), ["java/lang/IllegalStateException"])
         self.assertIn("IllegalStateException", outcome.stderr)
+        self.assertEqual(outcome.log[-4:], ["detach", "destroy", "live_local_refs 0", "unload"], outcome)
 
     def test_versions_within_the_bounds_start(self):
         cases = [("1.8.0_292", ["minjre 1.6", "maxjre 1.8"]), ("11.0.2", ["minjre 1.6"]),
@@ -527,6 +547,17 @@ class Launch(unittest.TestCase):
                 outcome = self.start_copy(checked, self.modified(checked, offset, "damaged"))
                 self.assert_box(outcome, 9, INTEGRITY_TEXT)
                 self.assertEqual(outcome.log, [])  # ended before any runtime was loaded
+        # Without the flag, a payload that is not where the record says is
+        # a change all the same.
+        for name, data in (("cut short", unchecked.image[:-10]),
+                           ("much appended", unchecked.image + b"\0" * (len(unchecked.image) // 50 + 200000))):
+            with self.subTest(name):
+                path = os.path.join(unchecked.dir, "cut.exe")
+                with open(path, "wb") as f:
+                    f.write(data)
+                outcome = self.start_copy(unchecked, path)
+                self.assert_box(outcome, 9, INTEGRITY_TEXT)
+                self.assertEqual(outcome.log, [])
         with self.subTest("a change without the integrity flag"):
             outcome = self.start_copy(unchecked, self.modified(unchecked, dos_message, "changed"))
             self.assert_clean_run(outcome)

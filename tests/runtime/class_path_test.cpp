@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "support/path.h"
 #include "tests/runtime/runtime_test_util.h"
 
 namespace nxo::runtime {
@@ -144,6 +145,53 @@ TEST_F(ClassPath, TheEnvironmentFeedsOnlyTheExtraClassPath) {
   env_.Unset("CLASSPATH");
   EXPECT_EQ(BuildClassPath(config, ClassPathKind::kExtra), kSep + app_ + "c.jar" + kSep + "x" + kSep + "y");
   EXPECT_EQ(BuildClassPath(config, ClassPathKind::kJvm), exe_);
+}
+
+TEST_F(ClassPath, AnEmptyArchiveDirectoryValueAddsNothing) {
+  // Each of these would name the root if the empty text were taken as a
+  // directory, and the scan would walk the whole disk.
+  env_.Unset("NXO_CP_TEST_UNSET");
+  Touch(app_ + "beside.jar");
+  config::LaunchConfig config =
+      Config("java_libs\njava_libs =\nlibs  \nlibs %NXO_CP_TEST_UNSET%\n");
+  EXPECT_EQ(BuildClassPath(config, ClassPathKind::kJvm), exe_);
+  EXPECT_EQ(BuildClassPath(config, ClassPathKind::kExtra), "");
+
+  std::string nothing;
+  CollectArchives("", nothing);
+  EXPECT_EQ(nothing, "");
+}
+
+// A directory tree whose "sub/loop" leads back to its top: the Windows suite
+// gets one made by the host (Wine follows host links), the native suite
+// makes its own.
+std::string LinkLoopTree(const std::string& scratch) {
+  if (std::optional<std::string> prepared = platform::GetEnvironment("NXO_LINK_LOOP_DIR"))
+    return *prepared;
+  std::string top = scratch + "looped/";
+  Touch(top + "a.jar");
+  Touch(top + "sub/b.jar");
+  std::error_code error;
+  std::filesystem::create_directory_symlink("..", top + "sub/loop", error);
+  if (error) return std::string();
+  return top;
+}
+
+TEST_F(ClassPath, ArchiveDirectoryScansVisitEachDirectoryOnce) {
+  std::string top = LinkLoopTree(dir_.Str());
+  if (top.empty()) GTEST_SKIP() << "no directory links here";
+  top = WithTrailingSeparator(top);
+
+  std::string found;
+  CollectArchives(top, found);
+  std::vector<std::string> entries = Entries(found);
+  ASSERT_FALSE(entries.empty());
+  entries.erase(entries.begin());
+  // Reached through the link or not, each archive comes once.
+  ASSERT_EQ(entries.size(), 2u) << found;
+  std::vector<std::string> names;
+  for (const std::string& entry : entries) names.push_back(entry.substr(entry.find_last_of("\\/") + 1));
+  EXPECT_EQ(Sorted(names), Sorted({"a.jar", "b.jar"}));
 }
 
 TEST_F(ClassPath, AppendClassPathEntriesWorksOnOneValue) {

@@ -5,7 +5,7 @@
 namespace nxo {
 namespace {
 
-TEST(Utf8Encoder, WritesEveryUnitOnItsOwn) {
+TEST(Utf8Encoder, PairsSurrogatesAndRoundTripsWithTheDecoder) {
   struct Case {
     std::u16string wide;
     std::string utf8;
@@ -15,8 +15,12 @@ TEST(Utf8Encoder, WritesEveryUnitOnItsOwn) {
       {u"\u07ff", "\xDF\xBF"},
       {u"\u0800", "\xE0\xA0\x80"},
       {u"\u20ac", "\xE2\x82\xAC"},
-      // A surrogate pair is not combined: each unit becomes three bytes.
-      {u"\U0001F600", "\xED\xA0\xBD\xED\xB8\x80"},
+      {u"\uffff", "\xEF\xBF\xBF"},
+      // A surrogate pair is one character of four bytes.
+      {u"\U0001F600", "\xF0\x9F\x98\x80"},
+      {u"\U00010000", "\xF0\x90\x80\x80"},
+      {u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
+      {u"a\U0001F600b", "a\xF0\x9F\x98\x80" "b"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(EncodeUtf8(c.wide), c.utf8);
@@ -24,20 +28,45 @@ TEST(Utf8Encoder, WritesEveryUnitOnItsOwn) {
   }
 }
 
-TEST(Utf8Decoder, TurnsMalformedInputIntoQuestionMarks) {
+TEST(Utf8Encoder, WritesHalfAPairAsTheReplacementCharacter) {
+  const std::u16string lone_high(1, static_cast<char16_t>(0xD83D));
+  const std::u16string lone_low(1, static_cast<char16_t>(0xDE00));
+  EXPECT_EQ(EncodeUtf8(u"a" + lone_high + u"b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(EncodeUtf8(lone_low + lone_high), "\xEF\xBF\xBD\xEF\xBF\xBD");
+  EXPECT_EQ(EncodeUtf8(lone_high), "\xEF\xBF\xBD");
+}
+
+TEST(ModifiedUtf8Encoder, WritesEveryUnitOnItsOwnAndZeroInTwoBytes) {
+  EXPECT_EQ(EncodeModifiedUtf8(u"a\u00e9\u20ac"), "a\xC3\xA9\xE2\x82\xAC");
+  EXPECT_EQ(EncodeModifiedUtf8(u"\U0001F600"), "\xED\xA0\xBD\xED\xB8\x80");
+  EXPECT_EQ(EncodeModifiedUtf8(std::u16string(u"a\0b", 3)), "a\xC0\x80" "b");
+}
+
+TEST(Utf8Decoder, TurnsMalformedInputIntoReplacementCharacters) {
   struct Case {
     std::string utf8;
     std::u16string wide;
   } cases[] = {
-      {"a\x80z", u"a?z"},                  // stray continuation byte
-      {"\xF0\x9F\x98\x80", u"????"},       // four-byte lead and its continuations
-      {"\xC3(", u"?("},                    // cut short: the next byte starts anew
-      {"\xE2\x82(", u"?("},                // three-byte sequence cut after two
-      {"ab\xE2\x82", u"ab"},               // runs past the end: decoding stops
-      {"x\xC3", u"x"},
-      {std::string("ab\0cd", 5), u"ab"},   // ends at the first zero unit
+      {"a\x80z", u"a\uFFFDz"},                  // stray continuation byte
+      {"\xC3(", u"\uFFFD("},                    // cut short: the next byte starts anew
+      {"\xE2\x82(", u"\uFFFD("},                // three-byte sequence cut after two
+      {"\xF0\x9F\x98(", u"\uFFFD("},            // four-byte sequence cut after three
+      {"ab\xE2\x82", u"ab\uFFFD"},              // runs past the end
+      {"x\xC3", u"x\uFFFD"},
+      {"\xC0\x80", u"\uFFFD\uFFFD"},            // overlong zero
+      {"\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"},  // overlong three-byte form
+      {"\xED\xA0\xBD\xED\xB8\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD"},  // encoded surrogates
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
+      {"\xFF", u"\uFFFD"},
+      {std::string("ab\0cd", 5), u"ab"},        // ends at the first zero unit
   };
-  for (const Case& c : cases) EXPECT_EQ(DecodeUtf8(c.utf8), c.wide) << c.utf8;
+  for (const Case& c : cases) {
+    EXPECT_EQ(DecodeUtf8(c.utf8), c.wide) << c.utf8;
+    EXPECT_TRUE(IsWellFormedUtf16(DecodeUtf8(c.utf8))) << c.utf8;
+    if (c.utf8.find('\0') == std::string::npos) {
+      EXPECT_FALSE(IsWellFormedUtf8(c.utf8)) << c.utf8;
+    }
+  }
 }
 
 TEST(KeywordComparison, IgnoresCaseOnly) {

@@ -209,6 +209,18 @@ public class ZipCheck {
             self.assertEqual(result.returncode, 0, result.stderr)
         return output, result
 
+    def assert_refused(self, args, culprit, target="linux"):
+        outdir = os.path.join(self.tmp, "out-" + str(len(os.listdir(self.tmp))))
+        os.makedirs(outdir)
+        out = os.path.join(outdir, "app")
+        _, result = self.pack(target, *args, output=out, check=False)
+        self.assertNotEqual(result.returncode, 0, result.stdout)
+        lines = result.stderr.splitlines()
+        self.assertEqual(len(lines), 1, result.stderr)
+        self.assertIn(culprit, lines[0])
+        self.assertEqual(os.listdir(outdir), [], "output or temporary file left behind")
+        return lines[0]
+
     def inspect(self, path, expect_rc=0):
         result = run(NXO, "inspect", path)
         self.assertEqual(result.returncode, expect_rc, result.stdout + result.stderr)
@@ -757,6 +769,117 @@ class SplashPicture(NxoTestCase):
         line = Errors.assert_refused(self, ["-m", "app.Main", "--splash", os.path.join(t, "absent.png"),
                                             self.app_jar], "absent.png")
         self.assertIn("cannot read", line)
+
+
+class InputsAndOutputFaults(NxoTestCase):
+    """Inputs the packer once took wrongly, and what a pack leaves behind."""
+
+    def pack_env(self, env, *args):
+        output = os.path.join(self.tmp, "app")
+        result = run(NXO, "pack", "--target", "linux", "--stub", self.stub("linux"),
+                     "--support", self.support_jar, "-o", output, *args, env=dict(os.environ, **env))
+        return output, result
+
+    def test_text_is_utf8_whatever_the_locale_and_never_silently_replaced(self):
+        text = "splashtitle Caf\u00e9 \u00fcber \U0001F600\n"
+        write(os.path.join(self.tmp, "utf8.cfg"), text.encode("utf-8"))
+        write(os.path.join(self.tmp, "latin1.cfg"), "splashtitle Caf\u00e9\n".encode("latin-1"))
+        for locale in ("C", "C.UTF-8"):
+            with self.subTest(locale=locale):
+                out, result = self.pack_env({"LC_ALL": locale}, "-c", os.path.join(self.tmp, "utf8.cfg"),
+                                            "--set", "argv=na\u00efve", "-m", "app.Main", self.app_jar)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                block = Packed(out).config_block
+                self.assertIn(text.strip().encode("utf-8") + b"\r\n", block)
+                self.assertIn("argv=na\u00efve\r\n".encode("utf-8"), block)
+        # Latin-1 is neither UTF-8 nor readable in the C locale: an error
+        # that names the file, not a "?" in the executable.
+        out, result = self.pack_env({"LC_ALL": "C"}, "-c", os.path.join(self.tmp, "latin1.cfg"),
+                                    "-m", "app.Main", self.app_jar)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("latin1.cfg", result.stderr)
+        self.assertFalse(os.path.exists(out))
+
+    def test_a_configuration_from_a_pipe_is_read_to_its_end(self):
+        out = os.path.join(self.tmp, "app")
+        result = run("bash", "-c", 'exec "$@" -c <(printf "splashtitle piped\\njre=rt\\n")', "bash",
+                     NXO, "pack", "--target", "linux", "--stub", self.stub("linux"), "--support",
+                     self.support_jar, "-o", out, "-m", "app.Main", self.app_jar)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(b"splashtitle piped\r\njre=rt\r\n", Packed(out).config_block)
+        for culprit in ("/dev/null", self.tmp):
+            with self.subTest(culprit):
+                self.assert_refused(["-m", "app.Main", "-c", culprit, self.app_jar], culprit)
+
+    def test_a_main_class_with_slashes_is_the_dotted_name(self):
+        out, _ = self.pack("linux", "-m", "app/Main", self.app_jar)
+        self.assertIn(b"mainclass app.Main\r\n", Packed(out).config_block)
+        self.assertNotIn(b"app/Main", Packed(out).config_block)
+
+    def test_a_class_file_name_that_is_not_utf8_is_refused_by_name(self):
+        classes = os.path.join(self.tmp, "classes")
+        shutil.copytree(self.app_classes, classes)
+        odd = os.path.join(os.fsencode(classes), b"bad\xff-name.txt")
+        with open(odd, "wb") as f:
+            f.write(b"x")
+        out = os.path.join(self.tmp, "app")
+        result = subprocess.run([NXO, "pack", "--target", "linux", "--stub", self.stub("linux"),
+                                 "--support", self.support_jar, "-o", out, "-m", "app.Main",
+                                 "--classes", classes], capture_output=True)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn(b"bad\xff-name.txt", result.stderr)
+        self.assertIn(b"UTF-8", result.stderr)
+        self.assertFalse(os.path.exists(out))
+
+    def test_the_output_mode_follows_the_umask(self):
+        for mask, mode in ((0o022, 0o755), (0o027, 0o750), (0o077, 0o700)):
+            with self.subTest(umask=oct(mask)):
+                out = os.path.join(self.tmp, "app-%o" % mask)
+                result = subprocess.run([NXO, "pack", "--target", "linux", "--stub", self.stub("linux"),
+                                         "--support", self.support_jar, "-o", out, "-m", "app.Main",
+                                         self.app_jar], capture_output=True, preexec_fn=lambda: os.umask(mask))
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(os.stat(out).st_mode & 0o777, mode)
+
+    def test_a_killed_pack_leaves_no_file_behind(self):
+        # A large stored input keeps the pack writing long enough to be
+        # stopped while its output is open.
+        big = os.path.join(self.tmp, "big.jar")
+        with zipfile.ZipFile(big, "w", compression=zipfile.ZIP_STORED) as z:
+            z.writestr("blob.bin", os.urandom(1 << 20) * 48)
+        outdir = os.path.join(self.tmp, "out")
+        os.makedirs(outdir)
+        for signal_number in (9, 15):
+            with self.subTest(signal=signal_number):
+                process = subprocess.Popen([NXO, "pack", "--target", "linux", "--stub", self.stub("linux"),
+                                            "--support", self.support_jar, "-o", os.path.join(outdir, "app"),
+                                            "-m", "app.Main", self.app_jar, big],
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                self.assertTrue(wait_for_output_descriptor(process.pid, outdir), "the pack ended too soon")
+                os.kill(process.pid, 19)  # SIGSTOP: hold it while the output is open
+                os.kill(process.pid, signal_number)
+                os.kill(process.pid, 18)  # SIGCONT, so a SIGTERM is delivered
+                process.wait(timeout=60)
+                self.assertEqual(os.listdir(outdir), [])
+
+
+def wait_for_output_descriptor(pid, directory, seconds=60):
+    """Waits until process pid holds a file of directory open for writing."""
+    import time
+    fd_dir = f"/proc/{pid}/fd"
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        try:
+            for fd in os.listdir(fd_dir):
+                target = os.readlink(os.path.join(fd_dir, fd))
+                if target.startswith(directory + "/"):
+                    return True
+        except FileNotFoundError:
+            return False
+        except OSError:
+            pass
+        time.sleep(0.002)
+    return False
 
 
 class CommandLine(NxoTestCase):

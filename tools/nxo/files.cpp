@@ -80,10 +80,56 @@ Status ReadWholeFile(const std::string& path, std::string& bytes) {
   return Status::Ok();
 }
 
+Status ReadInputFile(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return FromErrno("cannot read", path);
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    Status status = FromErrno("cannot read", path);
+    close(fd);
+    return status;
+  }
+  if (S_ISDIR(info.st_mode) || S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {
+    close(fd);
+    return Status::Error("cannot read " + Quoted(path) + (S_ISDIR(info.st_mode) ? ": it is a directory" : ": it is a device"));
+  }
+  // A regular file, a pipe (such as "<(command)") or a socket: read to its end.
+  char chunk[65536];
+  for (;;) {
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      Status status = FromErrno("cannot read", path);
+      close(fd);
+      return status;
+    }
+    if (got == 0) break;
+    bytes.append(chunk, static_cast<std::size_t>(got));
+  }
+  close(fd);
+  return Status::Ok();
+}
+
+namespace {
+
+// The mode a new file gets from the process's umask, read without changing
+// it for good.
+mode_t ExecutableModeUnderUmask() {
+  const mode_t mask = umask(0);
+  umask(mask);
+  return static_cast<mode_t>(0777 & ~mask);
+}
+
+std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+}  // namespace
+
 OutputFile::~OutputFile() {
   if (fd_ >= 0) {
     close(fd_);
-    unlink(temporary_path_.c_str());
+    // An unnamed file vanishes with its descriptor; a named one is removed.
+    if (!unnamed_) unlink(temporary_path_.c_str());
   }
 }
 
@@ -104,12 +150,37 @@ Status OutputFile::Create(const std::string& final_path) {
   std::string name(1, '.');
   name += target.filename().string();
   name += ".nxo-XXXXXX";
-  std::string pattern = (directory / name).string();
+  temporary_pattern_ = (directory / name).string();
+  buffer_.reserve(kBufferSize);
+  // Unnamed until it is complete, so that a pack that is killed leaves
+  // nothing behind; where the file system cannot do that, a named file.
+  fd_ = open(directory.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd_ >= 0) {
+    unnamed_ = true;
+    temporary_path_ = DescriptorPath(fd_);
+    return Status::Ok();
+  }
+  std::string pattern = temporary_pattern_;
   fd_ = mkostemp(pattern.data(), O_CLOEXEC);
   if (fd_ < 0) return Failure("write");
   temporary_path_ = pattern;
-  buffer_.reserve(kBufferSize);
   return Status::Ok();
+}
+
+Status OutputFile::LinkUnnamed() {
+  // linkat cannot replace a file: give it a fresh hidden name, then rename
+  // that over the destination as for a named temporary file.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string candidate = temporary_pattern_;
+    candidate.replace(candidate.size() - 6, 6, std::to_string(getpid() % 1000) + std::to_string(100 + attempt));
+    if (linkat(AT_FDCWD, DescriptorPath(fd_).c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      temporary_path_ = candidate;
+      unnamed_ = false;
+      return Status::Ok();
+    }
+    if (errno != EEXIST) return Failure("write");
+  }
+  return Failure("write");
 }
 
 Status OutputFile::WriteFully(const void* data, std::size_t size, std::uint64_t at) {
@@ -168,7 +239,9 @@ Status OutputFile::PatchAt(std::uint64_t position, const void* data, std::size_t
 
 Status OutputFile::Commit() {
   NXO_RETURN_IF_ERROR(Flush());
-  if (fchmod(fd_, 0755) != 0) return Failure("write");
+  // Executable by whom the umask allows, as a linker's output is.
+  if (fchmod(fd_, ExecutableModeUnderUmask()) != 0) return Failure("write");
+  if (unnamed_) NXO_RETURN_IF_ERROR(LinkUnnamed());
   if (close(fd_) != 0) {
     fd_ = -1;
     unlink(temporary_path_.c_str());

@@ -1,6 +1,6 @@
 // File access for the packager, a Linux host tool: read-only mappings of
-// inputs, and an output that is written to a temporary file beside its final
-// name and renamed only once it is complete.
+// inputs, and an output that is written to an unnamed (else a hidden)
+// temporary file beside its final name and named only once it is complete.
 #pragma once
 
 #include <cstddef>
@@ -34,6 +34,11 @@ class MappedFile {
 // Reads a whole (small) file.
 Status ReadWholeFile(const std::string& path, std::string& bytes);
 
+// Reads a whole input that need not be a regular file: a pipe such as a
+// shell's "<(command)" is read to its end. Directories and devices are
+// refused.
+Status ReadInputFile(const std::string& path, std::string& bytes);
+
 // Buffered output with write-behind patching of bytes already written. Until
 // Commit() the data lives in a temporary file in the destination's directory;
 // destroying the object without a commit removes that file.
@@ -52,16 +57,20 @@ class OutputFile {
   Status Flush();
   std::uint64_t Position() const { return position_; }
   const std::string& TemporaryPath() const { return temporary_path_; }
-  // Flushes, marks the file executable and renames it to the final path.
+  // Flushes, marks the file executable (as far as the umask allows) and
+  // renames it to the final path.
   Status Commit();
 
  private:
+  Status LinkUnnamed();
   Status WriteFully(const void* data, std::size_t size, std::uint64_t at);
   Status Failure(const char* what) const;
 
   int fd_ = -1;
   std::string final_path_;
-  std::string temporary_path_;
+  std::string temporary_path_;     // a name, or /proc/self/fd/N while unnamed
+  std::string temporary_pattern_;  // where a named temporary file goes
+  bool unnamed_ = false;
   std::string buffer_;
   std::uint64_t flushed_ = 0;   // bytes already in the file
   std::uint64_t position_ = 0;  // bytes written, flushed or buffered

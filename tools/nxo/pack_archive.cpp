@@ -120,6 +120,11 @@ Status ListClasses(const std::string& directory, ClassesTree& tree) {
   for (; !error && walk != end; walk.increment(error)) {
     const std::string relative = std::filesystem::relative(walk->path(), tree.root, error).generic_string();
     if (error) break;
+    // Entry names are stored as UTF-8 and flagged so; other bytes would make
+    // the JVM refuse the whole archive.
+    if (!IsWellFormedUtf8(relative))
+      return Status::Error("cannot add " + Quoted(walk->path().string()) +
+                           " from --classes: its name is not valid UTF-8");
     if (walk->is_directory(error)) {
       tree.directories.push_back(relative + "/");
     } else if (walk->is_regular_file(error)) {

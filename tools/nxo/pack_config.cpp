@@ -1,6 +1,8 @@
 #include "tools/nxo/pack_config.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cwchar>
 #include <string_view>
 #include <vector>
 
@@ -47,14 +49,55 @@ Status ValidateSetting(const std::string& setting) {
   return Status::Ok();
 }
 
+// Text from the command line or a file without a byte-order mark, as UTF-8:
+// text that is valid UTF-8 is taken as it is, whatever the locale; anything
+// else is read in the locale's encoding, and a byte that neither can read is
+// an error rather than a silent "?". The text ends at its first 0x00 byte.
+Status InputTextToUtf8(std::string_view input, const std::string& what, std::string& utf8) {
+  input = input.substr(0, input.find('\0'));
+  if (IsWellFormedUtf8(input)) {
+    utf8.assign(input);
+    return Status::Ok();
+  }
+  std::u16string wide;
+  std::mbstate_t state{};
+  for (std::size_t i = 0; i < input.size();) {
+    wchar_t unit = 0;
+    const std::size_t used = std::mbrtowc(&unit, input.data() + i, input.size() - i, &state);
+    if (used == static_cast<std::size_t>(-1) || used == static_cast<std::size_t>(-2) || used == 0)
+      return Status::Error(what + " is neither UTF-8 nor text in the locale's encoding (byte " +
+                           std::to_string(i) + ")");
+    std::uint32_t code = static_cast<std::uint32_t>(unit);
+    if (code > 0xFFFF) {
+      code -= 0x10000;
+      wide.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+      wide.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+    } else {
+      wide.push_back(static_cast<char16_t>(code));
+    }
+    i += used;
+  }
+  utf8 = EncodeUtf8(wide);
+  return Status::Ok();
+}
+
+bool HasByteOrderMark(const std::string& raw) {
+  return raw.rfind("\xEF\xBB\xBF", 0) == 0 || raw.rfind("\xFF\xFE", 0) == 0 || raw.rfind("\xFE\xFF", 0) == 0;
+}
+
 }  // namespace
 
 Status BuildConfigBlock(const PackOptions& options, ConfigBlock& block) {
   std::vector<std::string> lines;
   if (options.config_file) {
     std::string raw;
-    NXO_RETURN_IF_ERROR(ReadWholeFile(*options.config_file, raw));
-    lines = NonEmptyLines(config::DecodeConfigText(raw));
+    NXO_RETURN_IF_ERROR(ReadInputFile(*options.config_file, raw));
+    std::string text;
+    if (HasByteOrderMark(raw))
+      text = config::DecodeConfigText(raw);
+    else
+      NXO_RETURN_IF_ERROR(InputTextToUtf8(raw, "configuration file " + Quoted(*options.config_file), text));
+    lines = NonEmptyLines(text);
   }
   // A --set replaces the file's lines of its key; the reader would otherwise
   // take the file's first line and ignore the command line.
@@ -63,12 +106,18 @@ Status BuildConfigBlock(const PackOptions& options, ConfigBlock& block) {
     const std::string key = KeyOfSetting(setting);
     std::erase_if(lines, [&](const std::string& line) { return LineCarriesKey(line, key); });
   }
-  for (const std::string& setting : options.settings) lines.push_back(AnsiToUtf8(setting));
+  for (const std::string& setting : options.settings) {
+    std::string line;
+    NXO_RETURN_IF_ERROR(InputTextToUtf8(setting, "--set " + Quoted(setting), line));
+    lines.push_back(std::move(line));
+  }
   if (options.main_class) {
     if (options.main_class->empty() || options.main_class->find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
       return Status::Error("bad main class " + Quoted(*options.main_class));
     std::erase_if(lines, [](const std::string& line) { return LineCarriesKey(line, "mainclass"); });
-    lines.push_back("mainclass " + AnsiToUtf8(*options.main_class));
+    std::string name;
+    NXO_RETURN_IF_ERROR(InputTextToUtf8(*options.main_class, "main class " + Quoted(*options.main_class), name));
+    lines.push_back("mainclass " + name);
   }
   // Packed applications look for Java everywhere it is installed today; the
   // launcher's own default order, for executables without the line, stays
@@ -76,6 +125,10 @@ Status BuildConfigBlock(const PackOptions& options, ConfigBlock& block) {
   if (std::none_of(lines.begin(), lines.end(),
                    [](const std::string& line) { return LineCarriesKey(line, "jre_order"); }))
     lines.push_back(std::string("jre_order ") + kPackedJreOrder);
+  // "a/b/Main" names the class a.b.Main, as for the java command; the
+  // launcher hands the name to Class.forName, which takes dots only.
+  for (std::string& line : lines)
+    if (LineCarriesKey(line, "mainclass")) std::replace(line.begin(), line.end(), '/', '.');
 
   block.bytes = "\xEF\xBB\xBF";
   for (const std::string& line : lines) block.bytes += line + "\r\n";

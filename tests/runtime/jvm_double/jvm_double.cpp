@@ -645,6 +645,19 @@ void TakeProperty(const std::string& option) {
   properties[name] = equals == std::string::npos ? "" : option.substr(equals + 1);
 }
 
+std::string WideEnvironment(const std::string& name) {
+#ifdef _WIN32
+  std::wstring wide_name(name.begin(), name.end());
+  wchar_t buffer[1024];
+  DWORD length = GetEnvironmentVariableW(wide_name.c_str(), buffer, 1024);
+  if (length == 0 || length >= 1024) return "(unset)";
+  return nxo::EncodeUtf8(std::u16string(buffer, buffer + length));
+#else
+  std::string value = Setting(name.c_str());
+  return value.empty() ? "(unset)" : value;
+#endif
+}
+
 [[maybe_unused]] jint Create(JavaVM** vm, void** env, void* raw_arguments) {
   const JavaVMInitArgs* arguments = static_cast<const JavaVMInitArgs*>(raw_arguments);
   char header[96];
@@ -658,6 +671,10 @@ void TakeProperty(const std::string& option) {
     Log(std::string("option ") + arguments->options[i].optionString);
     TakeProperty(arguments->options[i].optionString);
   }
+  // The runtime reads the environment as wide text on Windows: so does the
+  // double, for the variable named here.
+  const std::string logged_variable = Setting("NXO_JVM_DOUBLE_LOG_ENV");
+  if (!logged_variable.empty()) Log("env " + logged_variable + "=" + WideEnvironment(logged_variable));
   if (Enabled("NXO_JVM_DOUBLE_REFUSE")) {
     Log("refused");
     return JNI_ERR;

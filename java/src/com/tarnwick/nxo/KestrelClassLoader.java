@@ -10,6 +10,7 @@ import java.net.URL;
 import java.security.CodeSource;
 import java.security.cert.Certificate;
 import java.util.ArrayList;
+import java.util.Collections;
 import java.util.Enumeration;
 import java.util.HashMap;
 import java.util.List;
@@ -54,7 +55,14 @@ public class KestrelClassLoader extends LaunchedURLClassLoader {
     }
 
     private static URL[] launcherArchiveUrls() {
-        List<Archive> archives = new KestrelLauncher().getClassPathArchives();
+        List<Archive> archives;
+        try {
+            archives = new KestrelLauncher().getClassPathArchives();
+        } catch (Exception e) {
+            // Unchecked, for the constructors the JVM calls: a system class
+            // loader that cannot be made ends the start with this cause.
+            throw new IllegalStateException("Unable to read the application's archives: " + e, e);
+        }
         List<URL> urls = new ArrayList<URL>(archives.size());
         for (Archive archive : archives) {
             try {
@@ -170,6 +178,32 @@ public class KestrelClassLoader extends LaunchedURLClassLoader {
 
     @Override
     public native Enumeration<URL> findResources(String name) throws IOException;
+
+    /**
+     * The base class's answer, which asks the native findResources. Without
+     * natives it answers as a bound native would, from the parent and the
+     * archives, just as findResource0 and defineClass fall back.
+     */
+    @Override
+    public Enumeration<URL> getResources(String name) throws IOException {
+        if (!nativesMissing) {
+            try {
+                return super.getResources(name);
+            } catch (LinkageError e) {
+                if (!(e instanceof UnsatisfiedLinkError)) {
+                    throw e;
+                }
+                nativesMissing = true;
+            }
+        }
+        List<URL> found = new ArrayList<URL>();
+        ClassLoader parent = getParent();
+        if (parent != null) {
+            found.addAll(Collections.list(parent.getResources(name)));
+        }
+        found.addAll(Collections.list(super.findResources(name)));
+        return Collections.enumeration(found);
+    }
 
     private native URL findResource0(String name);
 

@@ -4,7 +4,6 @@ import com.tarnwick.loader.Archive;
 import com.tarnwick.loader.ExecutableArchiveLauncher;
 
 import java.net.URL;
-import java.util.ArrayList;
 import java.util.List;
 
 /**
@@ -44,6 +43,17 @@ public class KestrelLauncher extends ExecutableArchiveLauncher {
         return new KestrelClassLoader(urls, KestrelLauncher.class.getClassLoader());
     }
 
+    /**
+     * The nested archives of the executable; declared here so that the class
+     * loader of this package may ask. An archive that cannot be read is an
+     * error that ends the start with its description: taken as an empty class
+     * path it would only surface later as a missing class, or not at all.
+     */
+    @Override
+    protected List<Archive> getClassPathArchives() throws Exception {
+        return super.getClassPathArchives();
+    }
+
     @Override
     protected boolean isNestedArchive(Archive.Entry entry) {
         String name = entry.getName();
@@ -51,18 +61,5 @@ public class KestrelLauncher extends ExecutableArchiveLauncher {
             return name.equals(BOOT_INF_CLASSES) || name.equals(WEB_INF_CLASSES);
         }
         return name.startsWith(BOOT_INF_LIB) || name.startsWith(WEB_INF_LIB) || name.startsWith(WEB_INF_LIB_PROVIDED);
-    }
-
-    /**
-     * An archive that cannot be listed gives no archives: the application then
-     * runs from the extra class path alone.
-     */
-    @Override
-    protected List<Archive> getClassPathArchives() {
-        try {
-            return super.getClassPathArchives();
-        } catch (Exception e) {
-            return new ArrayList<Archive>();
-        }
     }
 }
