@@ -1,6 +1,7 @@
 #include "launcher/launch.h"
 
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <vector>
 
@@ -141,6 +142,18 @@ int ScanVersion(const std::string& text, VersionComponents& components) {
     if (at == separators || at == text.size()) break;
   }
   components.count = count;
+  return count;
+}
+
+int ScanVersion(const std::string& text, int components[4]) {
+  VersionComponents scanned;
+  const int count = ScanVersion(text, scanned);
+  for (int i = 0; i < count; ++i) {
+    const std::string& digits = scanned.value[i];
+    long long value = digits.size() > 10 ? INT_MAX : std::stoll(digits);
+    if (value > INT_MAX) value = INT_MAX;
+    components[i] = static_cast<int>(scanned.negative[i] ? -value : value);
+  }
   return count;
 }
 

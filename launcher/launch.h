@@ -61,6 +61,10 @@ struct VersionComponents {
 // length are kept whole. Returns the count.
 int ScanVersion(const std::string& text, VersionComponents& components);
 
+// The same as numbers, each held to the range of an int (a component too
+// large for one reads as INT_MAX); for callers that want numbers.
+int ScanVersion(const std::string& text, int components[4]);
+
 // -1, 0 or 1 as component |index| of |a| is below, equal to or above that of |b|.
 int CompareVersionComponent(const VersionComponents& a, const VersionComponents& b, int index);
 

@@ -123,7 +123,6 @@ std::vector<std::string> FormatConversions(std::string_view format, bool& well_f
   }
   return conversions;
 }
-}
 
 std::string UnescapeMessage(std::string_view text) {
   std::string out;

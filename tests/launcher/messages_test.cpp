@@ -104,7 +104,7 @@ TEST_F(MessagesTest, FormattedOverridesMustAskForTheSameArguments) {
     SCOPED_TRACE(c.line);
     Use(c.line);
     const std::string overridden = GetMessageText(c.number);
-    EXPECT_EQ(GetFormatMessageText(c.number), c.used ? overridden : BuiltInMessageText(c.number));
+    EXPECT_EQ(catalogue_->FormatText(c.number), c.used ? overridden : BuiltInMessageText(c.number));
   }
   // Plain messages are never formatted, so any text serves.
   Use("message 7=%s%n%s");

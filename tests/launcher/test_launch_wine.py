@@ -280,10 +280,6 @@ class Launch(unittest.TestCase):
                 self.assertIn(f"t={text}", outcome.properties)
                 self.assertEqual(outcome.main_args, [f"c{text}d", "first", "second word"])
                 self.assertEqual(outcome.lines("env "), [f"NXO_EXPORTED={text}"])
-                missing = windows_path(os.path.join(self.work, "missing", "jvm.dll"))
-                outcome = self.start(self.hello, external=["jvmdll " + missing, f"message 1=no Java {text}",
-                                                           f"message 10=Oops {text}"])
-                self.assert_box(outcome, 1, f"no Java {text}", f"Oops {text}")
 
     def test_option_list_in_launch_order(self):
         exe = windows_path(self.hello.exe)
