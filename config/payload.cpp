@@ -47,6 +47,33 @@ std::int64_t ScanBackForEndRecord(const unsigned char* piece, std::int64_t base,
   return -1;
 }
 
+// What the end record at |record| says of the archive it closes. The packer
+// measures the central directory from the archive's start, so in the archive
+// of |archive_length| bytes the directory ends right before the end record,
+// or before the ZIP64 end record and its locator that an archive of many
+// entries carries. A nested jar stored near the end of the archive has an end
+// record of its own, but its directory is measured from that jar's start and
+// does not fit; neither does a stray signature in an appended tail.
+enum class EndRecordFit { kNo, kYes, kIfZip64Locator };
+
+constexpr std::uint32_t kZip64EndSize = 56;
+constexpr std::uint32_t kZip64LocatorSize = 20;
+
+EndRecordFit FitOfEndRecord(const unsigned char* record, std::uint32_t archive_length) {
+  if (archive_length < kEndRecordSize) return EndRecordFit::kNo;
+  const std::uint64_t directory_end =
+      std::uint64_t{ReadLe32(record + 16)} + std::uint64_t{ReadLe32(record + 12)};
+  const std::uint64_t record_offset = archive_length - kEndRecordSize;
+  if (directory_end == record_offset) return EndRecordFit::kYes;
+  if (directory_end + kZip64EndSize + kZip64LocatorSize == record_offset)
+    return EndRecordFit::kIfZip64Locator;
+  return EndRecordFit::kNo;
+}
+
+bool IsZip64Locator(const unsigned char* bytes) {
+  return bytes[0] == 'P' && bytes[1] == 'K' && bytes[2] == 6 && bytes[3] == 7;
+}
+
 // The positions for file size |f|, tail |t|, archive length |a| and the
 // length field's value |l|, each checked to lie inside the file.
 PayloadLocation LocationFrom(std::uint64_t f, std::uint64_t t, std::uint32_t a, std::uint64_t l) {
@@ -81,17 +108,41 @@ std::uint32_t FindTailLength(const unsigned char* data, std::uint64_t size) {
 PayloadLocation LocatePayload(const unsigned char* data, std::uint64_t size,
                               std::uint32_t archive_length) {
   if (size > 0xFFFFFFFFull) return PayloadLocation();
-  // An archive ends with its end record: without one in reach, the archive
-  // is not where the record says (something was cut off or appended).
+  // An archive ends with its end record: without one in reach that closes an
+  // archive of the recorded length, the archive is not where the record says
+  // (something was cut off or appended).
   ScanWindow window;
-  if (!WindowFor(size, window) ||
-      ScanBackForEndRecord(data, 0, window.highest, window.lowest) < 0)
-    return PayloadLocation();
-  const std::uint64_t t = FindTailLength(data, size);
-  if (!TrailerFits(size, t, archive_length)) return PayloadLocation();
-  const std::uint64_t p = size - t - archive_length - kDigestSize;
-  return LocationFrom(size, t, archive_length, ReadLe32(data + p - 4));
+  if (!WindowFor(size, window)) return PayloadLocation();
+  for (std::int64_t at = ScanBackForEndRecord(data, 0, window.highest, window.lowest); at >= 0;
+       at = ScanBackForEndRecord(data, 0, at - 1, window.lowest)) {
+    const EndRecordFit fit = FitOfEndRecord(data + at, archive_length);
+    if (fit == EndRecordFit::kNo) continue;
+    if (fit == EndRecordFit::kIfZip64Locator &&
+        (at < kZip64LocatorSize || !IsZip64Locator(data + at - kZip64LocatorSize)))
+      continue;
+    const std::uint64_t t = size - static_cast<std::uint64_t>(at + kEndRecordSize);
+    if (!TrailerFits(size, t, archive_length)) return PayloadLocation();
+    const std::uint64_t p = size - t - archive_length - kDigestSize;
+    return LocationFrom(size, t, archive_length, ReadLe32(data + p - 4));
+  }
+  return PayloadLocation();
 }
+
+namespace {
+
+// The file reader's fit check: the ZIP64 locator, rarely needed, is read on
+// its own rather than widening every piece.
+bool EndRecordClosesArchive(const platform::RandomAccessFile& file, std::int64_t at,
+                            const unsigned char* record, std::uint32_t archive_length) {
+  const EndRecordFit fit = FitOfEndRecord(record, archive_length);
+  if (fit != EndRecordFit::kIfZip64Locator) return fit == EndRecordFit::kYes;
+  if (at < kZip64LocatorSize) return false;
+  std::string locator;
+  return file.ReadAt(static_cast<std::uint64_t>(at - kZip64LocatorSize), 4, locator) &&
+         IsZip64Locator(reinterpret_cast<const unsigned char*>(locator.data()));
+}
+
+}  // namespace
 
 PayloadLocation LocatePayloadInFile(const platform::RandomAccessFile& file,
                                     std::uint32_t archive_length, std::string& config_bytes) {
@@ -107,17 +158,20 @@ PayloadLocation LocatePayloadInFile(const platform::RandomAccessFile& file,
   if (WindowFor(size, window)) {
     constexpr std::int64_t kPiece = 64 * 1024;
     std::string piece;
-    for (std::int64_t highest = window.highest; highest >= window.lowest; highest -= kPiece) {
+    for (std::int64_t highest = window.highest; highest >= window.lowest && !found;
+         highest -= kPiece) {
       const std::int64_t lowest = std::max(window.lowest, highest - kPiece + 1);
       if (!file.ReadAt(static_cast<std::uint64_t>(lowest),
-                       static_cast<std::size_t>(highest - lowest + 4), piece))
+                       static_cast<std::size_t>(highest - lowest + kEndRecordSize), piece))
         return PayloadLocation();
-      const std::int64_t hit = ScanBackForEndRecord(
-          reinterpret_cast<const unsigned char*>(piece.data()), lowest, highest, lowest);
-      if (hit >= 0) {
-        t = size - static_cast<std::uint64_t>(hit + kEndRecordSize);
-        found = true;
-        break;
+      const auto* bytes = reinterpret_cast<const unsigned char*>(piece.data());
+      for (std::int64_t hit = ScanBackForEndRecord(bytes, lowest, highest, lowest); hit >= 0;
+           hit = ScanBackForEndRecord(bytes, lowest, hit - 1, lowest)) {
+        if (EndRecordClosesArchive(file, hit, bytes + (hit - lowest), archive_length)) {
+          t = size - static_cast<std::uint64_t>(hit + kEndRecordSize);
+          found = true;
+          break;
+        }
       }
     }
   }

@@ -47,4 +47,14 @@ std::string Le32(std::uint32_t value) {
   return bytes;
 }
 
+std::string EmptyArchiveEnd(std::size_t archive_size) {
+  constexpr std::size_t kEndRecordSize = 22;
+  std::string record("PK\5\6", 4);
+  record += std::string(8, '\0');  // disks and entry counts
+  record += Le32(0);               // directory size
+  record += Le32(static_cast<std::uint32_t>(archive_size - kEndRecordSize));  // directory offset
+  record += std::string(2, '\0');  // comment length
+  return record;
+}
+
 }  // namespace nxo::test

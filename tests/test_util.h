@@ -30,4 +30,9 @@ std::string ReadFile(const std::string& path);
 // Bytes of a little-endian 32-bit value.
 std::string Le32(std::uint32_t value);
 
+// The end record of an empty archive of |archive_size| bytes: its central
+// directory is empty and ends where the record starts, as the launcher
+// expects of the archive it was packed with.
+std::string EmptyArchiveEnd(std::size_t archive_size);
+
 }  // namespace nxo::test

@@ -41,7 +41,9 @@ std::string MakeExecutable(std::size_t total) {
     out.write(chunk.data(), static_cast<std::streamsize>(n));
     left -= n;
   }
-  std::string end = std::string("PK\x05\x06", 4) + std::string(18, '\0');
+  // An empty directory that ends where the end record starts.
+  std::string end = std::string("PK\x05\x06", 4) + std::string(8, '\0') + Le32(0) +
+                    Le32(static_cast<std::uint32_t>(archive - 22)) + std::string(2, '\0');
   out.write(end.data(), 22);
   return path + "|" + std::to_string(archive);
 }

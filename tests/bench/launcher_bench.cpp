@@ -33,7 +33,9 @@ std::string MakeExecutable(std::size_t total, std::uint32_t& archive_length) {
   bytes.reserve(total);
   std::size_t archive = total - head.size();
   for (std::size_t i = 0; i + 22 < archive; ++i) bytes.push_back(static_cast<char>(i * 131));
-  bytes += std::string("PK\x05\x06", 4) + std::string(18, '\0');
+  // An empty directory that ends where the end record starts.
+  bytes += std::string("PK\x05\x06", 4) + std::string(8, '\0') + Le32(0) +
+           Le32(static_cast<std::uint32_t>(archive - 22)) + std::string(2, '\0');
   archive_length = static_cast<std::uint32_t>(archive);
   nxo::config::PayloadLocation at = nxo::config::LocatePayload(
       reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), archive_length);

@@ -55,7 +55,7 @@ std::vector<unsigned char> Packed(const std::string& image, const std::string& t
   bytes += block + test::Le32(static_cast<std::uint32_t>(block.size()));
   bytes += std::string(kDigestSize, '\x11');
   std::string archive(kArchiveLength - kEndRecordSize, 'Z');
-  archive += std::string("PK\x05\x06", 4) + std::string(kEndRecordSize - 4, '\0');
+  archive += test::EmptyArchiveEnd(kArchiveLength);
   bytes += archive + tail;
   return std::vector<unsigned char>(bytes.begin(), bytes.end());
 }

@@ -29,7 +29,7 @@ std::string WriteImage(const TempDir& dir, const std::string& name, const std::s
   std::string bytes(256, 'I');
   bytes += block + test::Le32(static_cast<std::uint32_t>(block.size())) + std::string(16, 'D');
   std::string archive(kArchiveSize - 22, 'Z');
-  archive += std::string("PK\x05\x06", 4) + std::string(18, '\0');
+  archive += test::EmptyArchiveEnd(kArchiveSize);
   bytes += archive;
   std::string path = dir.File(name);
   WriteFile(path, bytes);

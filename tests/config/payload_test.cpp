@@ -11,8 +11,6 @@
 namespace nxo::config {
 namespace {
 
-const char kEndRecord[22] = {'P', 'K', 5, 6};
-
 // image | config block | L | digest | archive (ending in an end record) | tail
 std::vector<unsigned char> BuildImage(std::size_t image_size, const std::string& config_block,
                                       std::size_t archive_size, const std::string& tail = "") {
@@ -20,8 +18,8 @@ std::vector<unsigned char> BuildImage(std::size_t image_size, const std::string&
   bytes += config_block;
   bytes += test::Le32(static_cast<std::uint32_t>(config_block.size()));
   bytes += std::string(kDigestSize, 'D');
-  std::string archive(archive_size - sizeof kEndRecord, 'Z');
-  archive.append(kEndRecord, sizeof kEndRecord);
+  std::string archive(archive_size - kEndRecordSize, 'Z');
+  archive += test::EmptyArchiveEnd(archive_size);
   bytes += archive;
   bytes += tail;
   return std::vector<unsigned char>(bytes.begin(), bytes.end());
@@ -98,6 +96,63 @@ TEST(LocatePayload, TheEmbeddedCopyStopsAtTheFirstZero) {
   PayloadLocation at = LocatePayload(file.data(), file.size(), 50);
   ASSERT_TRUE(at.valid);
   EXPECT_EQ(EmbeddedConfigBytes(file.data(), at), "a 1\r\n");
+}
+
+TEST(LocatePayload, OnlyAnEndRecordThatClosesTheRecordedArchiveCounts) {
+  const std::string block = std::string("k v\r\n") + '\0';
+  const std::size_t archive_size = 4000;
+  std::vector<unsigned char> good = BuildImage(200, block, archive_size);
+  const std::size_t archive_start = good.size() - archive_size;
+  // A stored nested jar ends 100 bytes before the directory: its end record
+  // measures its own (empty) directory from its own start.
+  const std::size_t nested_end = good.size() - kEndRecordSize - 100;
+  const std::string nested = test::EmptyArchiveEnd(1500);
+  std::memcpy(&good[nested_end], nested.data(), nested.size());
+
+  std::vector<unsigned char> cut(good.begin(), good.end() - 10);
+  std::vector<unsigned char> stray = good;  // a tail holding a signature of its own
+  const std::string tail_record = "PK\5\6" + std::string(18, 'x');
+  stray.insert(stray.end(), tail_record.begin(), tail_record.end());
+
+  // A ZIP64 archive: the directory ends before the ZIP64 end record (56 bytes)
+  // and its locator (20 bytes), which sit right before the end record.
+  std::vector<unsigned char> zip64 = good;
+  const std::size_t end_at = zip64.size() - kEndRecordSize;
+  const std::string directory_offset = test::Le32(static_cast<std::uint32_t>(archive_size - kEndRecordSize - 76));
+  std::memcpy(&zip64[end_at + 16], directory_offset.data(), 4);
+  std::vector<unsigned char> zip64_without_locator = zip64;
+  std::memcpy(&zip64[end_at - 20], "PK\6\7", 4);
+
+  struct Case {
+    const char* what;
+    const std::vector<unsigned char>& bytes;
+    bool valid;
+    std::uint32_t tail;
+  } cases[] = {
+      {"intact", good, true, 0},
+      {"cut into the end record", cut, false, 0},
+      {"a signature in the tail", stray, true, 22},
+      {"ZIP64 records before the end record", zip64, true, 0},
+      {"ZIP64 sizes without the locator", zip64_without_locator, false, 0},
+  };
+  test::TempDir dir;
+  for (const Case& c : cases) {
+    const std::string path = dir.File("image");
+    test::WriteFile(path, std::string(c.bytes.begin(), c.bytes.end()));
+    platform::RandomAccessFile file;
+    ASSERT_TRUE(file.Open(path)) << c.what;
+    std::string config;
+    const PayloadLocation from_file = LocatePayloadInFile(file, archive_size, config);
+    const PayloadLocation at = LocatePayload(c.bytes.data(), c.bytes.size(), archive_size);
+    EXPECT_EQ(at.valid, c.valid) << c.what;
+    EXPECT_EQ(from_file.valid, c.valid) << c.what;
+    if (!c.valid) continue;
+    EXPECT_EQ(at.tail_length, c.tail) << c.what;
+    EXPECT_EQ(at.archive_start, archive_start) << c.what;
+    EXPECT_EQ(from_file.archive_start, archive_start) << c.what;
+    EXPECT_EQ(EmbeddedConfigBytes(c.bytes.data(), at), "k v\r\n") << c.what;
+    EXPECT_EQ(config, "k v\r\n") << c.what;
+  }
 }
 
 TEST(LocatePayloadInFile, AgreesWithTheWholeFileReader) {

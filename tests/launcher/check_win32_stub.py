@@ -108,9 +108,12 @@ class Win32Stub(unittest.TestCase):
             data = f.read()
         pe = struct.unpack_from("<I", data, 0x3C)[0]
         optional = pe + 24
-        self.assertEqual(struct.unpack_from("<H", data, optional)[0], 0x10B)  # PE32
-        # SizeOfStackReserve, then SizeOfStackCommit, at offset 72 of PE32's optional header.
-        self.assertEqual(struct.unpack_from("<I", data, optional + 72)[0], 0x100000)
+        magic = struct.unpack_from("<H", data, optional)[0]
+        # SizeOfStackReserve sits at offset 72 of PE32's optional header and
+        # at 72 of PE32+'s as well, where it is eight bytes wide.
+        layouts = {0x10B: "<I", 0x20B: "<Q"}
+        self.assertIn(magic, layouts)
+        self.assertEqual(struct.unpack_from(layouts[magic], data, optional + 72)[0], 0x100000)
 
     def test_carries_the_english_string_table(self):
         with open(STUB, "rb") as f:
