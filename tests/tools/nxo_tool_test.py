@@ -794,6 +794,7 @@ class InputsAndOutputFaults(NxoTestCase):
                 self.assertIn("argv=na\u00efve\r\n".encode("utf-8"), block)
         # Latin-1 is neither UTF-8 nor readable in the C locale: an error
         # that names the file, not a "?" in the executable.
+        os.remove(out)
         out, result = self.pack_env({"LC_ALL": "C"}, "-c", os.path.join(self.tmp, "latin1.cfg"),
                                     "-m", "app.Main", self.app_jar)
         self.assertNotEqual(result.returncode, 0)
