@@ -267,6 +267,13 @@ WideString AnsiToWide(std::string_view ansi) {
       continue;
     }
     unsigned long code = static_cast<unsigned long>(wc);
+    // Some C libraries decode surrogates and values past U+10FFFF, which no
+    // UTF-16 text can hold: those count as undecodable too.
+    if (code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
+      out.push_back(u'?');
+      i += used;
+      continue;
+    }
     if (code > 0xFFFF) {
       // Only where wchar_t is 32 bits wide: keep the 16-bit convention.
       code -= 0x10000;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 namespace nxo {
 namespace {
 
@@ -116,6 +118,26 @@ TEST(AnsiConversion, UsesUtf8WhenTheCodePageIsUtf8) {
   for (const Case& c : malformed) EXPECT_EQ(AnsiToWide(c.ansi), c.wide) << c.ansi;
   EXPECT_EQ(WideToAnsi(std::u16string(u"a") + char16_t(0xD800) + u"z"), "a?z");  // a lone surrogate
   SetAnsiCodePageIsUtf8(false);
+}
+
+// The C library's own UTF-8 decoder takes some sequences no UTF-16 text can
+// hold; what it gives for them is replaced, never passed on as a broken pair.
+TEST(AnsiConversion, TheLocalesDecoderNeverYieldsBrokenUtf16) {
+  const char* previous = std::setlocale(LC_CTYPE, nullptr);
+  const std::string saved = previous ? previous : "C";
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+  const std::string inputs[] = {
+      "a\xF4\xBF\xA9\xBBz",  // beyond U+10FFFF
+      "a\xF7\xBF\xBF\xBFz",  // far beyond it
+      "a\xED\xA0\x80z",      // an encoded surrogate
+  };
+  for (const std::string& input : inputs) {
+    const std::u16string wide = AnsiToWide(input);
+    EXPECT_TRUE(IsWellFormedUtf16(wide)) << input;
+    EXPECT_EQ(wide.front(), u'a');
+    EXPECT_EQ(wide.back(), u'z');
+  }
+  std::setlocale(LC_CTYPE, saved.c_str());
 }
 
 }  // namespace
