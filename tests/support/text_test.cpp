@@ -125,7 +125,8 @@ TEST(AnsiConversion, UsesUtf8WhenTheCodePageIsUtf8) {
 TEST(AnsiConversion, TheLocalesDecoderNeverYieldsBrokenUtf16) {
   const char* previous = std::setlocale(LC_CTYPE, nullptr);
   const std::string saved = previous ? previous : "C";
-  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+  // Windows' C runtime has no such locale; there the code page decides.
+  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) GTEST_SKIP() << "no C.UTF-8 locale";
   const std::string inputs[] = {
       "a\xF4\xBF\xA9\xBBz",  // beyond U+10FFFF
       "a\xF7\xBF\xBF\xBFz",  // far beyond it
