@@ -13,6 +13,7 @@
 #include "launcher/messages.h"
 #include "launcher/startup_context.h"
 #include "splash/splash.h"
+#include "natives/instance_natives.h"
 #include "platform/platform.h"
 #include "runtime/jvm_host.h"
 #include "support/path.h"
@@ -43,11 +44,12 @@ constexpr std::uint32_t kMaxPath = 260;
 void ApplySingleInstanceMode(const StartupContext& context) {
   switch (config::keys::InstanceMode(context.config)) {
     case config::SingleInstanceMode::kLock:
-      if (!instances::SingleInstanceLock())
+      if (!instances::SingleInstanceLock(config::keys::AppId(context.config),
+                                         context.config.ExecutablePath()))
         FailWithMessage(context.messages, kInstanceRunningMessage, kInstanceRunningExitCode);
       break;
     case config::SingleInstanceMode::kCustom:
-      instances::StartMessaging();
+      instances::StartMessaging(&natives::TheJavaReceiver());
       break;
     case config::SingleInstanceMode::kOff:
       break;
@@ -134,6 +136,8 @@ int RunStartup(int argc, char** argv) {
   config::LaunchConfig& config = context.config;
   if (platform::GetEnvironment(kCheckRuntimeVariable)) return CheckRuntimeOnly(context);
   natives::PublishNativeContext(&context.natives);
+  context.instances.Open(config::keys::AppId(config));
+  instances::SetCurrentInstanceState(context.instances.State());
 
   platform::InitCommonControls();
   // The runtime is searched for here, whether or not a splash is shown: the
@@ -181,6 +185,9 @@ int RunStartup(int argc, char** argv) {
   interrupt_host.store(nullptr);
   runtime::UnloadJvm(context.host);
   natives::PublishNativeContext(nullptr);
+  // The state goes before the table it reads.
+  instances::SetCurrentInstanceState(nullptr);
+  context.instances.Close();
   NXO_TRAIL("exit", "exit code %u", result);
   return static_cast<int>(result);
 }

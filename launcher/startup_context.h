@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "config/launch_config.h"
+#include "instances/instances.h"
 #include "launcher/command_line.h"
 #include "launcher/messages.h"
 #include "natives/remembered_keys.h"
@@ -36,6 +37,7 @@ struct StartupContext {
   // The launcher's own splash window, when start-up showed one (the natives
   // and message boxes reach it through the splash's process-wide reference).
   std::shared_ptr<splash::SplashWindow> splash;
+  instances::InstanceGroup instances;  // the shared instance table and this process's entry
 };
 
 }  // namespace nxo::launcher

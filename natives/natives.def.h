@@ -22,6 +22,12 @@
 // No include guard: included several times with different NXO_NATIVE macros.
 
 NXO_NATIVE(Handler, loadResourceData, "(Ljava/lang/String;)[B", 12, jbyteArray, (JNIEnv*, jobject, jstring))
+NXO_NATIVE(Instances, flush, "()V", 8, void, (JNIEnv*, jclass))
+NXO_NATIVE(Instances, getCurrentInstance, "()I", 8, jint, (JNIEnv*, jclass))
+NXO_NATIVE(Instances, getFirstInstance, "()I", 8, jint, (JNIEnv*, jclass))
+NXO_NATIVE(Instances, getInstances, "()[I", 8, jintArray, (JNIEnv*, jclass))
+NXO_NATIVE(Instances, sendObject, "(ILjava/io/Serializable;)V", 16, void, (JNIEnv*, jclass, jint, jobject))
+NXO_NATIVE(Instances, setReceiver, "(Lcom/tarnwick/nxo/Instances$ReceiverInterface;)V", 12, void, (JNIEnv*, jclass, jobject))
 NXO_NATIVE(KestrelClassLoader, defineClass, "(Ljava/lang/String;Ljava/security/CodeSource;)Ljava/lang/Class;", 16, jclass, (JNIEnv*, jobject, jstring, jobject))
 NXO_NATIVE(KestrelClassLoader, findClass, "(Ljava/lang/String;)Ljava/lang/Class;", 12, jclass, (JNIEnv*, jobject, jstring))
 NXO_NATIVE(KestrelClassLoader, findResource, "(Ljava/lang/String;)Ljava/net/URL;", 12, jobject, (JNIEnv*, jobject, jstring))

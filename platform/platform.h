@@ -355,4 +355,123 @@ std::optional<bool> ProcessIsElevated();
 // Initialises the common-controls library where there is one.
 void InitCommonControls();
 
+// ---- Running instances ------------------------------------------------------
+
+// The system's number for a process (a Windows process id, a Linux pid).
+using ProcessId = std::int32_t;
+
+ProcessId CurrentProcessId();
+
+// 0 when no running process has |id|. Otherwise a number that stays the same
+// for the life of that process; where ids are reused unnoticed it also tells
+// a later process with the same id apart (Linux: the start time).
+std::uint32_t ProcessLifeStamp(ProcessId id);
+
+// Whether ProcessLifeStamp tells a reused id apart, so that stamps are worth
+// keeping beside the ids (false on Windows, where every live process gets 1).
+bool ProcessStampsTellReuse();
+
+// The 4096 bytes of memory that the running instances of one application
+// share. Mapped until Close or destruction.
+class SharedRegion {
+ public:
+  static constexpr std::size_t kSize = 4096;
+
+  SharedRegion() = default;
+  ~SharedRegion();
+  SharedRegion(const SharedRegion&) = delete;
+  SharedRegion& operator=(const SharedRegion&) = delete;
+
+  // Creates, or opens when another process already made it, the region
+  // called |name| (zero-filled when new). An empty name gives the running
+  // executable's own region: its shared data section on Windows, elsewhere
+  // an object named after the executable file's device and inode.
+  bool Open(const std::string& name);
+  void Close();
+  unsigned char* Data() const { return data_; }
+
+  // Serialises table updates among all processes sharing the region, and
+  // among the threads of this one. A holder that dies releases it.
+  void LockRegistration();
+  void UnlockRegistration();
+
+ private:
+  unsigned char* data_ = nullptr;
+  void* mapping_ = nullptr;       // platform-specific bookkeeping
+  void* registration_ = nullptr;  // platform-specific bookkeeping
+};
+
+// A handle on another process that tells whether it is still running (and,
+// where the system allows, wakes the group when it ends).
+class ProcessWatch {
+ public:
+  ProcessWatch() = default;
+  ~ProcessWatch();
+  ProcessWatch(const ProcessWatch&) = delete;
+  ProcessWatch& operator=(const ProcessWatch&) = delete;
+
+  bool Open(ProcessId id);
+  bool IsOpen() const;
+  // True while the process runs (its exit code still reads STILL_ACTIVE).
+  bool StillActive() const;
+  void Close();
+
+ private:
+  friend class GroupObjects;
+  void* handle_ = nullptr;  // platform-specific
+};
+
+// This process's hold on the group mutex and the group event of the running
+// instances. Windows: unnamed objects made by the first owner and reached by
+// handle duplication from the owner's process. Elsewhere: a process-shared
+// robust mutex kept in |storage| of the shared region, and a futex on the
+// group's pulse counter; the owner's end wakes the waiters too.
+class GroupObjects {
+ public:
+  // Bytes of the shared region that the objects may need.
+  static constexpr std::size_t kStorageSize = 64;
+
+  GroupObjects() = default;
+  ~GroupObjects();
+  GroupObjects(const GroupObjects&) = delete;
+  GroupObjects& operator=(const GroupObjects&) = delete;
+
+  // Makes new objects, as the group's first owner. |storage| is
+  // kStorageSize bytes of the shared region, 8-byte aligned.
+  bool Create(unsigned char* storage);
+  // Takes a hold on the objects that the owner published as these values.
+  bool AdoptMutex(const ProcessWatch& owner, std::int32_t value, unsigned char* storage);
+  bool AdoptEvent(const ProcessWatch& owner, std::int32_t value);
+  bool HoldsMutex() const { return mutex_ != nullptr; }
+  bool HoldsEvent() const { return event_ != nullptr; }
+  // The values that this process publishes when it owns the group.
+  std::int32_t MutexValue() const;
+  std::int32_t EventValue() const;
+
+  // Waits without limit for the group mutex; an owner that died holding it
+  // hands it over. Unlock releases it.
+  void Lock();
+  void Unlock();
+
+  // Releases the processes waiting at this moment and counts the pulse.
+  void Pulse(std::int32_t* pulse_count);
+  // Waits until |*pulse_count| differs from |last_seen| (returns at once
+  // when it does already), or until |owner|, when open, ends.
+  void WaitForPulse(std::int32_t* pulse_count, std::int32_t last_seen, ProcessWatch* owner);
+
+  void Close();
+
+ private:
+  void* mutex_ = nullptr;  // platform-specific
+  void* event_ = nullptr;  // platform-specific
+};
+
+enum class SingleInstanceResult { kAcquired, kHeldElsewhere, kFailed };
+
+// Takes the lock called |name| that only one process at a time can hold,
+// waiting up to 100 ms for it. The holder keeps it until it ends; the
+// system releases it then, whatever way the process ends. |error| receives
+// the system's error code on kFailed.
+SingleInstanceResult AcquireSingleInstanceLock(const std::string& name, int& error);
+
 }  // namespace nxo::platform

@@ -33,6 +33,8 @@
 //                                C runtime (the launcher's handler then asks
 //                                for System.exit, which the double performs
 //                                with the C runtime's exit)
+//   NXO_JVM_DOUBLE_MAIN_SLEEP    the launcher's main takes this many
+//                                milliseconds, as a running application would
 // Every other JNI function is a trap: a call to it is logged and aborts,
 // so a test notices the launcher needing more than the double offers.
 //
@@ -41,6 +43,7 @@
 #define _JNI_IMPLEMENTATION_
 #include <jni.h>
 
+#include <chrono>
 #include <csignal>
 #include <chrono>
 #include <cstdarg>
@@ -224,6 +227,8 @@ void RecordMain(jobjectArray arguments) {
   const std::string wait = Setting("NXO_JVM_DOUBLE_MAIN_WAIT");
   if (!wait.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(wait.c_str())));
   if (Enabled("NXO_JVM_DOUBLE_THROW")) Throw("java/lang/IllegalStateException");
+  const std::string sleep = Setting("NXO_JVM_DOUBLE_MAIN_SLEEP");
+  if (!sleep.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(sleep.c_str())));
 }
 
 void SetSystemStream(bool error, jobject print_stream) {
