@@ -1,6 +1,7 @@
 #include "natives/instance_natives.h"
 
 #include "instances/instances.h"
+#include "jni/jni_helpers.h"
 #include "natives/natives.h"
 
 namespace nxo::natives {
@@ -9,85 +10,89 @@ namespace {
 
 constexpr std::size_t kHeaderSize = 4;
 
-// True when an exception was pending; it is described, then cleared.
-bool DescribeAndClear(JNIEnv* env) {
-  if (!env->ExceptionCheck()) return false;
-  env->ExceptionDescribe();
-  env->ExceptionClear();
-  return true;
-}
+using jni::CheckException;
+using jni::LocalRef;
 
-void DeleteLocal(JNIEnv* env, jobject object) {
-  if (object != nullptr) env->DeleteLocalRef(object);
-}
-
+// Messages arrive on the messaging thread: the receiver's classes are found
+// through the thread's context loader, as on the thread that set it.
 void SetContextLoader(JNIEnv* env, jobject loader) {
-  jclass thread_class = env->FindClass("java/lang/Thread");
-  if (thread_class == nullptr) {
-    env->ExceptionClear();
+  LocalRef<jclass> thread_class = jni::FindClass(env, "java/lang/Thread");
+  if (!thread_class) {
+    CheckException(env, false);
     return;
   }
-  jmethodID current = env->GetStaticMethodID(thread_class, "currentThread", "()Ljava/lang/Thread;");
-  jmethodID set = env->GetMethodID(thread_class, "setContextClassLoader",
+  jmethodID current =
+      env->GetStaticMethodID(thread_class.get(), "currentThread", "()Ljava/lang/Thread;");
+  jmethodID set = env->GetMethodID(thread_class.get(), "setContextClassLoader",
                                    "(Ljava/lang/ClassLoader;)V");
   if (current != nullptr && set != nullptr) {
-    jobject thread = env->CallStaticObjectMethod(thread_class, current);
-    if (!env->ExceptionCheck() && thread != nullptr) env->CallVoidMethod(thread, set, loader);
-    DeleteLocal(env, thread);
+    LocalRef<> thread(env, env->CallStaticObjectMethod(thread_class.get(), current));
+    if (!env->ExceptionCheck() && thread) env->CallVoidMethod(thread.get(), set, loader);
   }
-  env->ExceptionClear();
-  env->DeleteLocalRef(thread_class);
+  CheckException(env, false);
 }
 
-// new |class_name|(argument) through the constructor with |signature|.
-jobject Construct(JNIEnv* env, const char* class_name, const char* signature, jobject a,
-                  jobject b = nullptr) {
-  jclass type = env->FindClass(class_name);
-  if (type == nullptr) return nullptr;
-  jobject made = nullptr;
-  jmethodID constructor = env->GetMethodID(type, "<init>", signature);
-  if (constructor != nullptr) made = env->NewObject(type, constructor, a, b);
-  env->DeleteLocalRef(type);
-  return made;
+// new |class_name|(a[, b]) through the constructor with |signature|; null
+// with the exception left pending when that fails.
+LocalRef<> Construct(JNIEnv* env, const char* class_name, const char* signature, jobject a,
+                     jobject b = nullptr) {
+  LocalRef<jclass> type = jni::FindClass(env, class_name);
+  if (!type) return LocalRef<>();
+  jmethodID constructor = env->GetMethodID(type.get(), "<init>", signature);
+  if (constructor == nullptr) return LocalRef<>();
+  return LocalRef<>(env, env->NewObject(type.get(), constructor, a, b));
 }
 
 // Calls a method without arguments; true when it raised nothing.
 bool CallVoid(JNIEnv* env, jobject target, const char* name) {
-  jclass type = env->GetObjectClass(target);
-  jmethodID method = env->GetMethodID(type, name, "()V");
-  env->DeleteLocalRef(type);
+  jmethodID method;
+  {
+    LocalRef<jclass> type(env, env->GetObjectClass(target));
+    method = env->GetMethodID(type.get(), name, "()V");
+  }
   if (method != nullptr) env->CallVoidMethod(target, method);
-  return !DescribeAndClear(env) && method != nullptr;
+  return !CheckException(env, true) && method != nullptr;
 }
 
-jobject Deserialize(JNIEnv* env, jclass stream_class, jobject loader, const std::string& bytes) {
+LocalRef<> Deserialize(JNIEnv* env, jclass stream_class, jobject loader, const std::string& bytes) {
   const auto length = static_cast<jsize>(bytes.size() - kHeaderSize);
-  jbyteArray array = env->NewByteArray(length);
-  if (array == nullptr) {
-    DescribeAndClear(env);
-    return nullptr;
+  LocalRef<jbyteArray> array(env, env->NewByteArray(length));
+  if (!array) {
+    CheckException(env, true);
+    return LocalRef<>();
   }
-  env->SetByteArrayRegion(array, 0, length,
+  env->SetByteArrayRegion(array.get(), 0, length,
                           reinterpret_cast<const jbyte*>(bytes.data() + kHeaderSize));
-  jobject object = nullptr;
-  jobject source = Construct(env, "java/io/ByteArrayInputStream", "([B)V", array);
-  jobject stream = nullptr;
-  if (source != nullptr) {
+  LocalRef<> object;
+  LocalRef<> source = Construct(env, "java/io/ByteArrayInputStream", "([B)V", array.get());
+  LocalRef<> stream;
+  if (source) {
     jmethodID constructor =
         env->GetMethodID(stream_class, "<init>", "(Ljava/io/InputStream;Ljava/lang/ClassLoader;)V");
-    if (constructor != nullptr) stream = env->NewObject(stream_class, constructor, source, loader);
+    if (constructor != nullptr)
+      stream = LocalRef<>(env, env->NewObject(stream_class, constructor, source.get(), loader));
   }
-  if (stream != nullptr) {
+  if (stream) {
     jmethodID read = env->GetMethodID(stream_class, "readObject", "()Ljava/lang/Object;");
-    if (read != nullptr) object = env->CallObjectMethod(stream, read);
-    if (DescribeAndClear(env)) object = nullptr;
-    CallVoid(env, stream, "close");
+    if (read != nullptr) object = LocalRef<>(env, env->CallObjectMethod(stream.get(), read));
+    if (CheckException(env, true)) object = LocalRef<>();
+    CallVoid(env, stream.get(), "close");
   }
-  DescribeAndClear(env);
-  DeleteLocal(env, stream);
-  DeleteLocal(env, source);
-  env->DeleteLocalRef(array);
+  CheckException(env, true);
   return object;
+}
+
+// The class loader of |type|'s class; null, with nothing pending, when it
+// cannot be had.
+LocalRef<> LoaderOf(JNIEnv* env, jclass type) {
+  LocalRef<jclass> class_class = jni::FindClass(env, "java/lang/Class");
+  jmethodID get_loader =
+      class_class ? env->GetMethodID(class_class.get(), "getClassLoader", "()Ljava/lang/ClassLoader;")
+                  : nullptr;
+  LocalRef<> loader;
+  if (get_loader != nullptr) loader = LocalRef<>(env, env->CallObjectMethod(type, get_loader));
+  if (CheckException(env, true)) loader = LocalRef<>();
+  return loader;
 }
 
 }  // namespace
@@ -98,24 +103,16 @@ void JavaReceiver::Set(JNIEnv* env, jobject receiver) {
   jclass new_stream_class = nullptr;
   jmethodID new_method = nullptr;
   if (receiver != nullptr) {
-    jclass type = env->GetObjectClass(receiver);
-    new_method = env->GetMethodID(type, "onReceive", "(ILjava/io/Serializable;)V");
-    if (new_method == nullptr) env->ExceptionClear();
-    jclass class_class = env->FindClass("java/lang/Class");
-    jmethodID get_loader = env->GetMethodID(class_class, "getClassLoader", "()Ljava/lang/ClassLoader;");
-    jobject loader = env->CallObjectMethod(type, get_loader);
-    if (DescribeAndClear(env)) loader = nullptr;
+    LocalRef<jclass> type(env, env->GetObjectClass(receiver));
+    new_method = env->GetMethodID(type.get(), "onReceive", "(ILjava/io/Serializable;)V");
+    if (new_method == nullptr) CheckException(env, false);
+    LocalRef<> loader = LoaderOf(env, type.get());
     // Found from this native's own class, so by the loader of the support classes.
-    jclass stream_class = env->FindClass("com/tarnwick/nxo/ClassLoaderObjectInputStream");
-    if (stream_class == nullptr) env->ExceptionClear();
+    LocalRef<jclass> stream_class = jni::FindClass(env, "com/tarnwick/nxo/ClassLoaderObjectInputStream");
+    if (!stream_class) CheckException(env, false);
     new_receiver = env->NewGlobalRef(receiver);
-    if (loader != nullptr) new_loader = env->NewGlobalRef(loader);
-    if (stream_class != nullptr)
-      new_stream_class = static_cast<jclass>(env->NewGlobalRef(stream_class));
-    DeleteLocal(env, stream_class);
-    DeleteLocal(env, loader);
-    DeleteLocal(env, class_class);
-    DeleteLocal(env, type);
+    if (loader) new_loader = env->NewGlobalRef(loader.get());
+    if (stream_class) new_stream_class = static_cast<jclass>(env->NewGlobalRef(stream_class.get()));
   }
   std::lock_guard<std::mutex> hold(lock_);
   env->GetJavaVM(&vm_);
@@ -139,32 +136,29 @@ void JavaReceiver::Deliver(std::int32_t sender, const std::string& bytes) {
   }
   JNIEnv* env = nullptr;
   if (vm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&env), nullptr) != JNI_OK) return;
-  jobject receiver;
-  jobject loader;
-  jclass stream_class;
-  jmethodID on_receive;
   {
-    // Local references keep the objects alive should Set replace them now.
-    std::lock_guard<std::mutex> hold(lock_);
-    receiver = receiver_ != nullptr ? env->NewLocalRef(receiver_) : nullptr;
-    loader = class_loader_ != nullptr ? env->NewLocalRef(class_loader_) : nullptr;
-    stream_class = input_stream_class_ != nullptr
-                       ? static_cast<jclass>(env->NewLocalRef(input_stream_class_))
-                       : nullptr;
-    on_receive = on_receive_;
-  }
-  if (receiver != nullptr && stream_class != nullptr && on_receive != nullptr) {
-    SetContextLoader(env, loader);
-    jobject object = Deserialize(env, stream_class, loader, bytes);
-    if (object != nullptr) {
-      env->CallVoidMethod(receiver, on_receive, static_cast<jint>(sender), object);
-      env->ExceptionClear();  // what onReceive throws is its own affair
-      env->DeleteLocalRef(object);
+    LocalRef<> receiver;
+    LocalRef<> loader;
+    LocalRef<jclass> stream_class;
+    jmethodID on_receive;
+    {
+      // Local references keep the objects alive should Set replace them now.
+      std::lock_guard<std::mutex> hold(lock_);
+      if (receiver_ != nullptr) receiver = LocalRef<>(env, env->NewLocalRef(receiver_));
+      if (class_loader_ != nullptr) loader = LocalRef<>(env, env->NewLocalRef(class_loader_));
+      if (input_stream_class_ != nullptr)
+        stream_class = LocalRef<jclass>(env, static_cast<jclass>(env->NewLocalRef(input_stream_class_)));
+      on_receive = on_receive_;
+    }
+    if (receiver && stream_class && on_receive != nullptr) {
+      SetContextLoader(env, loader.get());
+      LocalRef<> object = Deserialize(env, stream_class.get(), loader.get(), bytes);
+      if (object) {
+        env->CallVoidMethod(receiver.get(), on_receive, static_cast<jint>(sender), object.get());
+        CheckException(env, false);  // what onReceive throws is its own affair
+      }
     }
   }
-  DeleteLocal(env, stream_class);
-  DeleteLocal(env, loader);
-  DeleteLocal(env, receiver);
   vm->DetachCurrentThread();
 }
 
@@ -176,33 +170,38 @@ JavaReceiver& TheJavaReceiver() {
 
 std::string SerializeJavaObject(JNIEnv* env, jobject object) {
   std::string message;
-  jobject buffer = Construct(env, "java/io/ByteArrayOutputStream", "()V", nullptr);
-  if (DescribeAndClear(env) || buffer == nullptr) return message;
-  jobject stream = Construct(env, "java/io/ObjectOutputStream", "(Ljava/io/OutputStream;)V", buffer);
-  bool failed = DescribeAndClear(env) || stream == nullptr;
+  LocalRef<> buffer = Construct(env, "java/io/ByteArrayOutputStream", "()V", nullptr);
+  if (CheckException(env, true) || !buffer) return message;
+  LocalRef<> stream =
+      Construct(env, "java/io/ObjectOutputStream", "(Ljava/io/OutputStream;)V", buffer.get());
+  bool failed = CheckException(env, true) || !stream;
   if (!failed) {
-    jclass stream_class = env->GetObjectClass(stream);
-    jmethodID write = env->GetMethodID(stream_class, "writeObject", "(Ljava/lang/Object;)V");
-    env->DeleteLocalRef(stream_class);
-    if (write != nullptr) env->CallVoidMethod(stream, write, object);
-    failed = DescribeAndClear(env) || write == nullptr;
-    failed = !CallVoid(env, stream, "close") || failed;
-  }
-  if (!failed) {
-    jclass buffer_class = env->GetObjectClass(buffer);
-    jmethodID to_array = env->GetMethodID(buffer_class, "toByteArray", "()[B");
-    env->DeleteLocalRef(buffer_class);
-    auto array = static_cast<jbyteArray>(
-        to_array != nullptr ? env->CallObjectMethod(buffer, to_array) : nullptr);
-    if (!DescribeAndClear(env) && array != nullptr) {
-      const jsize length = env->GetArrayLength(array);
-      message.assign(kHeaderSize + static_cast<std::size_t>(length), '\0');
-      env->GetByteArrayRegion(array, 0, length, reinterpret_cast<jbyte*>(message.data() + kHeaderSize));
+    jmethodID write;
+    {
+      LocalRef<jclass> stream_class(env, env->GetObjectClass(stream.get()));
+      write = env->GetMethodID(stream_class.get(), "writeObject", "(Ljava/lang/Object;)V");
     }
-    DeleteLocal(env, array);
+    if (write != nullptr) env->CallVoidMethod(stream.get(), write, object);
+    failed = CheckException(env, true) || write == nullptr;
+    failed = !CallVoid(env, stream.get(), "close") || failed;
   }
-  DeleteLocal(env, stream);
-  env->DeleteLocalRef(buffer);
+  if (!failed) {
+    jmethodID to_array;
+    {
+      LocalRef<jclass> buffer_class(env, env->GetObjectClass(buffer.get()));
+      to_array = env->GetMethodID(buffer_class.get(), "toByteArray", "()[B");
+    }
+    LocalRef<jbyteArray> array;
+    if (to_array != nullptr)
+      array = LocalRef<jbyteArray>(
+          env, static_cast<jbyteArray>(env->CallObjectMethod(buffer.get(), to_array)));
+    if (!CheckException(env, true) && array) {
+      const jsize length = env->GetArrayLength(array.get());
+      message.assign(kHeaderSize + static_cast<std::size_t>(length), '\0');
+      env->GetByteArrayRegion(array.get(), 0, length,
+                              reinterpret_cast<jbyte*>(message.data() + kHeaderSize));
+    }
+  }
   return message;
 }
 
