@@ -5,8 +5,6 @@ as a runtime does (and through the launcher's exported RedirOutputStream
 native when the launcher installs the bridge); the text must arrive in the
 file or command that "stdout" and "stderr" name."""
 import os
-import shutil
-import subprocess
 import sys
 import tempfile
 import time
@@ -27,19 +25,10 @@ def wait_for(path, timeout=60):
         time.sleep(0.05)
 
 
-class StandardStreamsUnderWine(unittest.TestCase):
+class StandardStreamsUnderWine(wine.WineSession):
     @classmethod
     def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="nxo wine console ")
-        cls.addClassCleanup(shutil.rmtree, cls.work, ignore_errors=True)
-        cls.display = wine.Display()
-        cls.addClassCleanup(cls.display.close)
-        result = wine.run([wine.WINE_RUN, "--boot"], timeout=300)
-        assert result.returncode == 0, result.stderr
-        with open(os.path.join(cls.work, "readme.txt"), "w") as f:
-            f.write("the double runs no Java\n")
-        wine.Launch.jar = os.path.join(cls.work, "app.jar")
-        wine.run(["jar", "--create", "--file", wine.Launch.jar, "-C", cls.work, "readme.txt"])
+        cls.start_session("nxo wine console ")
         cls.app = wine.Packed(cls.work, "streams", "app.Streams", [
             "jre_order c", "jvmdll " + wine.windows_path(wine.DOUBLE["full"])])
 

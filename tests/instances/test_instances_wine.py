@@ -6,9 +6,7 @@ registers in the mapping of that name as owner, its messaging thread takes
 the chunks sent to it, and a peer takes over when it ends."""
 import os
 import sys
-import tempfile
 import time
-import shutil
 import subprocess
 import unittest
 
@@ -31,19 +29,10 @@ def main_ran(log):
         return "main" in f.read().split()
 
 
-class InstancesUnderWine(unittest.TestCase):
+class InstancesUnderWine(wine.WineSession):
     @classmethod
     def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="nxo wine instances ")
-        cls.addClassCleanup(shutil.rmtree, cls.work, ignore_errors=True)
-        cls.display = wine.Display()
-        cls.addClassCleanup(cls.display.close)
-        result = wine.run([wine.WINE_RUN, "--boot"], timeout=300)
-        assert result.returncode == 0, result.stderr
-        with open(os.path.join(cls.work, "readme.txt"), "w") as f:
-            f.write("the double runs no Java\n")
-        wine.Launch.jar = os.path.join(cls.work, "app.jar")
-        wine.run(["jar", "--create", "--file", wine.Launch.jar, "-C", cls.work, "readme.txt"])
+        cls.start_session("nxo wine instances ")
 
     def environment(self, log, sleep_ms=0):
         env = {k: v for k, v in os.environ.items() if not k.startswith("NXO_JVM_DOUBLE_")}

@@ -137,9 +137,9 @@ class Packed:
         config = os.path.join(work, name + ".packed.cfg")
         with open(config, "w", encoding="utf-8") as f:
             f.write("\n".join(config_lines) + "\n")
-        result = run([NXO, "pack", "--target", TARGET, "--stub", STUB, "--support", Launch.jar,
+        result = run([NXO, "pack", "--target", TARGET, "--stub", STUB, "--support", WineSession.jar,
                       "--no-check", "--main-class", main_class, "--config", config, *extra,
-                      "-o", self.exe, Launch.jar])
+                      "-o", self.exe, WineSession.jar])
         assert result.returncode == 0, result.stderr
         with open(self.exe, "rb") as f:
             self.image = f.read()
@@ -153,39 +153,35 @@ class Packed:
             f.write(self.image)
 
 
-class Launch(unittest.TestCase):
+class WineSession(unittest.TestCase):
+    """What every class of Windows tests sets up once: a work directory with
+    a blank in its path, the display, a booted prefix, and app.jar, which
+    stands in for the application and the support classes (the runtime
+    double runs no Java); Packed packs with it."""
+
     jar = None
 
     @classmethod
-    def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="nxo wine ")  # a blank in every path
+    def start_session(cls, prefix, keep_session=False):
+        cls.work = tempfile.mkdtemp(prefix=prefix)
         cls.addClassCleanup(shutil.rmtree, cls.work, ignore_errors=True)
         cls.display = Display()
         cls.addClassCleanup(cls.display.close)
         result = run([WINE_RUN, "--boot"], timeout=300)
         assert result.returncode == 0, result.stderr
-        # A Wine session that lasts for the whole class. Without one, the
-        # first window a program opens starts Wine's desktop process along
-        # with it, and that program then lingers after its box is closed
-        # until the watcher beside it ends.
-        cls.keeper = subprocess.Popen([WINE_RUN, WATCH, "watch", "Z:\\no such program.exe", "1800"],
-                                      stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
-                                      stderr=subprocess.DEVNULL, text=True, env=cls.environment())
-        cls.addClassCleanup(cls.stop_keeper)
+        if keep_session:
+            # A Wine session that lasts for the whole class. Without one, the
+            # first window a program opens starts Wine's desktop process along
+            # with it, and that program then lingers after its box is closed
+            # until the watcher beside it ends.
+            cls.keeper = subprocess.Popen([WINE_RUN, WATCH, "watch", "Z:\\no such program.exe", "1800"],
+                                          stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                          stderr=subprocess.DEVNULL, text=True, env=cls.environment())
+            cls.addClassCleanup(cls.stop_keeper)
         with open(os.path.join(cls.work, "readme.txt"), "w") as f:
             f.write("the double runs no Java\n")
-        Launch.jar = os.path.join(cls.work, "app.jar")
-        run(["jar", "--create", "--file", Launch.jar, "-C", cls.work, "readme.txt"])
-        cls.hello = Packed(cls.work, "hello", "app.Hello", [
-            "property greeting=from the payload",
-            'argv first "second word"',
-            "jre_order c",
-            "jvmdll " + windows_path(DOUBLE["full"]),
-        ])
-        elevation = run([WINE_RUN, WATCH, "elevation"]).stdout
-        cls.elevated = "elevated=1" in elevation
-        assert "elevated=" in elevation, elevation
-        cls.reference_box = cls.system_box()
+        WineSession.jar = os.path.join(cls.work, "app.jar")
+        run(["jar", "--create", "--file", WineSession.jar, "-C", cls.work, "readme.txt"])
 
     @classmethod
     def stop_keeper(cls):
@@ -197,11 +193,29 @@ class Launch(unittest.TestCase):
 
     @classmethod
     def environment(cls, extra=None):
+        """This environment without the double's switches and the variables
+        a runtime would read, on the session's display."""
         env = {k: v for k, v in os.environ.items()
                if not k.startswith("NXO_JVM_DOUBLE_") and k not in ("CLASSPATH", "CLASS_PATH", "JAVA_TOOL_OPTIONS")}
         env["DISPLAY"] = cls.display.name
         env.update(extra or {})
         return env
+
+
+class Launch(WineSession):
+    @classmethod
+    def setUpClass(cls):
+        cls.start_session("nxo wine ", keep_session=True)
+        cls.hello = Packed(cls.work, "hello", "app.Hello", [
+            "property greeting=from the payload",
+            'argv first "second word"',
+            "jre_order c",
+            "jvmdll " + windows_path(DOUBLE["full"]),
+        ])
+        elevation = run([WINE_RUN, WATCH, "elevation"]).stdout
+        cls.elevated = "elevated=1" in elevation
+        assert "elevated=" in elevation, elevation
+        cls.reference_box = cls.system_box()
 
     @classmethod
     def system_box(cls):

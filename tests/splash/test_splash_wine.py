@@ -13,7 +13,6 @@ import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 import unittest
@@ -88,23 +87,10 @@ class Probe:
             self.process.wait()
 
 
-class SplashUnderWine(unittest.TestCase):
+class SplashUnderWine(wine.WineSession):
     @classmethod
     def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="nxo splash wine ")
-        cls.addClassCleanup(shutil.rmtree, cls.work, ignore_errors=True)
-        cls.display = wine.Display()
-        cls.addClassCleanup(cls.display.close)
-        result = wine.run([wine.WINE_RUN, "--boot"], timeout=300)
-        assert result.returncode == 0, result.stderr
-        cls.keeper = subprocess.Popen([wine.WINE_RUN, wine.WATCH, "watch", "Z:\\no such program.exe", "1800"],
-                                      stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
-                                      stderr=subprocess.DEVNULL, text=True, env=cls.environment())
-        cls.addClassCleanup(cls.stop_keeper)
-        with open(os.path.join(cls.work, "readme.txt"), "w") as f:
-            f.write("the double runs no Java\n")
-        cls.jar = os.path.join(cls.work, "app.jar")
-        wine.run(["jar", "--create", "--file", cls.jar, "-C", cls.work, "readme.txt"])
+        cls.start_session("nxo splash wine ", keep_session=True)
         cls.bmp = os.path.join(cls.work, "red.bmp")
         write_bmp(cls.bmp, SIZE[0], SIZE[1], RED)
         cls.png = os.path.join(cls.work, "red.png")
@@ -124,21 +110,6 @@ class SplashUnderWine(unittest.TestCase):
         cls.native_png = cls.pack("native-png", plain, "--splash", cls.png)
         cls.bridge = cls.pack("bridge", with_library, "--splash", cls.png)
         cls.bridge_bare = cls.pack("bridge-bare", with_library)
-
-    @classmethod
-    def stop_keeper(cls):
-        try:
-            cls.keeper.communicate(input="", timeout=60)
-        except subprocess.TimeoutExpired:
-            cls.keeper.kill()
-            cls.keeper.wait()
-
-    @classmethod
-    def environment(cls, extra=None):
-        env = {k: v for k, v in os.environ.items() if not k.startswith("NXO_JVM_DOUBLE_")}
-        env["DISPLAY"] = cls.display.name
-        env.update(extra or {})
-        return env
 
     @classmethod
     def pack(cls, name, lines, *options):
