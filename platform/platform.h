@@ -397,7 +397,8 @@ class SharedRegion {
 
  private:
   unsigned char* data_ = nullptr;
-  void* mapping_ = nullptr;       // platform-specific bookkeeping
+  // The mapping handle on Windows; POSIX keeps none once the view is mapped.
+  [[maybe_unused]] void* mapping_ = nullptr;
   void* registration_ = nullptr;  // platform-specific bookkeeping
 };
 
