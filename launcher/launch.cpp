@@ -3,6 +3,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "config/keys.h"
@@ -14,6 +15,7 @@
 #include "launcher/startup_context.h"
 #include "natives/natives.h"
 #include "platform/platform.h"
+#include "runtime/class_data_sharing.h"
 #include "runtime/class_path.h"
 #include "runtime/java_layout.h"
 #include "runtime/jre_search.h"
@@ -114,7 +116,36 @@ jni::LocalRef<jobjectArray> BuildJavaArguments(JNIEnv* env, const std::vector<ch
   return array;
 }
 
+// The plan of this process's one launch, kept until exit: the archive the
+// JVM writes is published after the JVM is gone.
+runtime::SharingPlan& ProcessSharingPlan() {
+  static runtime::SharingPlan plan;
+  return plan;
+}
+
+void PublishAtExit() { runtime::PublishPendingArchive(ProcessSharingPlan()); }
+
 }  // namespace
+
+void AppendClassDataSharingOptions(const config::LaunchConfig& config, const StringList& configured_options,
+                                   const std::string& library, runtime::JvmHost& host) {
+  if (config::keys::ClassDataSharing(config) != config::ClassDataSharingMode::kAuto) return;
+  const int feature = runtime::ReleaseFeatureVersion(runtime::ReadRuntimeRelease(library));
+  const runtime::SharingMechanism mechanism = runtime::MechanismOfFeatureVersion(feature);
+  NXO_TRAIL("cds", "runtime feature version %d", feature);
+  if (mechanism == runtime::SharingMechanism::kNone) return;
+  const std::string cache = runtime::UserCacheDirectory();
+  if (cache.empty()) return;
+  runtime::SharingPlan& plan = ProcessSharingPlan();
+  plan = runtime::PlanClassDataSharing(mechanism,
+                                       runtime::SharingDirectory(cache, config.ExecutablePath()),
+                                       runtime::SharingKey(config.ExecutablePath(), library),
+                                       configured_options);
+  for (const std::string& option : plan.options) host.options.Append(option);
+  if (!plan.pending_archive.empty()) std::atexit(PublishAtExit);
+}
+
+void PublishClassDataArchive() { PublishAtExit(); }
 
 int ScanVersion(const std::string& text, VersionComponents& components) {
   // As the scan format "%d%[^0-9]%d%[^0-9]%d%[^0-9]%d" reads it: white space
@@ -288,6 +319,7 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
     result = kNoRuntime;
   } else {
     NXO_TRAIL("jvm", "library %s", library.c_str());
+    AppendClassDataSharingOptions(config, options, library, host);
     if (trail::On()) {
       for (std::size_t i = 0; i < host.options.Size(); ++i)
         trail::Line("jvm", "option %zu: %s", i + 1, host.options.At(i));
