@@ -137,6 +137,9 @@ bool RenameFile(const std::string& from, const std::string& to);
 // removed).
 bool RemoveFile(const std::string& path);
 
+// Bytes the calling user may still write on the volume that holds
+// |directory|; nothing when the system cannot tell.
+std::optional<std::uint64_t> FreeDiskSpace(const std::string& directory);
 
 // ---- Environment ----------------------------------------------------------
 

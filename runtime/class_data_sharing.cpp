@@ -119,9 +119,18 @@ void AddQuietOptions(SharingPlan& plan) {
   for (const char* option : kQuietSharingOptions) plan.options.emplace_back(option);
 }
 
-// A file of ours in the folder proves the JVM can write there: a JVM asked to
-// write an archive where it cannot fails the whole process at exit.
+// A JVM that cannot write its archive at exit ends the process with code 1
+// and a message, after the application has run: the launcher asks for an
+// archive only where one fits with room to spare, and only once a file of its
+// own there proves the folder writable.
+constexpr std::uint64_t kSpaceForArchive = 256ull << 20;
+
 std::string ClaimPendingName(const std::string& directory, const std::string& key) {
+  const std::optional<std::uint64_t> space = platform::FreeDiskSpace(directory);
+  if (!space || *space < kSpaceForArchive) {
+    NXO_TRAIL("cds", "too little free space in %s for an archive", directory.c_str());
+    return std::string();
+  }
   const std::string name =
       directory + key + "." + std::to_string(platform::CurrentProcessId()) + std::string(kPendingSuffix);
   platform::RemoveFile(name);  // left by an earlier process of the same id

@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -249,6 +250,11 @@ bool RenameFile(const std::string& from, const std::string& to) {
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
 
+std::optional<std::uint64_t> FreeDiskSpace(const std::string& directory) {
+  struct statvfs info;
+  if (::statvfs(directory.c_str(), &info) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+}
 
 // ---- Environment ----------------------------------------------------------
 

@@ -252,6 +252,11 @@ bool RemoveFile(const std::string& path) {
   return ::DeleteFileA(path.c_str()) != 0 || ::GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
+std::optional<std::uint64_t> FreeDiskSpace(const std::string& directory) {
+  ULARGE_INTEGER available;
+  if (!::GetDiskFreeSpaceExA(directory.c_str(), &available, nullptr, nullptr)) return std::nullopt;
+  return static_cast<std::uint64_t>(available.QuadPart);
+}
 
 // ---- Environment ----------------------------------------------------------
 
