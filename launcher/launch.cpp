@@ -137,10 +137,21 @@ void AppendClassDataSharingOptions(const config::LaunchConfig& config, const Str
   const std::string cache = runtime::UserCacheDirectory();
   if (cache.empty()) return;
   runtime::SharingPlan& plan = ProcessSharingPlan();
-  plan = runtime::PlanClassDataSharing(mechanism,
-                                       runtime::SharingDirectory(cache, config.ExecutablePath()),
-                                       runtime::SharingKey(config.ExecutablePath(), library),
-                                       configured_options);
+  // The key covers what the JVM checks an archive against: the class path
+  // and the configured options among it.
+  static constexpr std::string_view kClassPathOption = "-Djava.class.path=";
+  std::string class_path;
+  for (std::size_t i = 0; i < host.options.Size(); ++i) {
+    const std::string_view option = host.options.View(i);
+    if (option.substr(0, kClassPathOption.size()) == kClassPathOption)
+      class_path = option.substr(kClassPathOption.size());
+  }
+  std::string options_text;
+  for (std::size_t i = 0; i < configured_options.Size(); ++i)
+    options_text.append(configured_options.View(i)).push_back('\n');
+  plan = runtime::PlanClassDataSharing(
+      mechanism, runtime::SharingDirectory(cache, config.ExecutablePath()),
+      runtime::SharingKey(config.ExecutablePath(), library, class_path, options_text), configured_options);
   for (const std::string& option : plan.options) host.options.Append(option);
   if (!plan.pending_archive.empty()) std::atexit(PublishAtExit);
 }
@@ -330,6 +341,9 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
 
   if (result == kLaunchOk) {
     JNIEnv* env = host.env;
+    if (!ProcessSharingPlan().archive.empty())
+      runtime::CheckArchiveTaken(ProcessSharingPlan(),
+                                 WideToAnsi(jni::GetSystemProperty(env, "java.vm.info").value_or(u"")));
     BindLauncherNatives(env);
     StringList properties = Collect(config, "property", ValueForm::kUtf8);
     for (std::size_t i = 0; i < properties.Size(); ++i) SetJavaProperty(env, properties.View(i));

@@ -181,15 +181,28 @@ std::string SharingDirectory(const std::string& cache_root, const std::string& e
   return WithTrailingSeparator(cache_root) + "nxo/cds/" + Hex(hash) + "/";
 }
 
-std::string SharingKey(const std::string& executable_path, const std::string& library_path) {
+std::string SharingKey(const std::string& executable_path, const std::string& library_path,
+                       const std::string& class_path, const std::string& options_text) {
   std::uint64_t hash = kHashStart;
-  for (const std::string* path : {&executable_path, &library_path}) {
-    const std::optional<platform::FileStamp> stamp = platform::StampOfFile(*path);
-    if (!stamp) return std::string();
-    Mix(hash, *path);
+  auto mix_file = [&hash](const std::string& path, bool required) {
+    const std::optional<platform::FileStamp> stamp = platform::StampOfFile(path);
+    Mix(hash, path);
+    if (!stamp) return !required;
     MixNumber(hash, stamp->size);
     MixNumber(hash, stamp->modified);
+    return true;
+  };
+  if (!mix_file(executable_path, true) || !mix_file(library_path, true)) return std::string();
+  const std::string library_directory = DirectoryPart(library_path);
+  mix_file(library_directory + "classes.jsa", false);
+  mix_file(library_directory + "classes_nocoops.jsa", false);
+  for (std::size_t start = 0; start <= class_path.size();) {
+    std::size_t end = class_path.find(platform::PathListSeparator(), start);
+    if (end == std::string::npos) end = class_path.size();
+    if (end > start) mix_file(class_path.substr(start, end - start), false);
+    start = end + 1;
   }
+  Mix(hash, options_text);
   return Hex(hash);
 }
 
@@ -223,6 +236,7 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
   const std::string published = TidySharingDirectory(directory, key, std::string());
   if (!published.empty()) {
     NXO_TRAIL("cds", "archive %s", published.c_str());
+    plan.archive = published;
     plan.options = {"-XX:SharedArchiveFile=" + published};
     AddQuietOptions(plan);
     return plan;
@@ -250,6 +264,12 @@ void PublishPendingArchive(const SharingPlan& plan) {
       DirectoryPart(plan.pending_archive) + plan.pending_key + "-" + std::to_string(stamp->size) +
       std::string(kArchiveSuffix);
   if (!platform::RenameFile(plan.pending_archive, published)) platform::RemoveFile(plan.pending_archive);
+}
+
+void CheckArchiveTaken(const SharingPlan& plan, const std::string& vm_info) {
+  if (plan.archive.empty() || vm_info.find("sharing") != std::string::npos) return;
+  NXO_TRAIL("cds", "the JVM refused %s; removed", plan.archive.c_str());
+  platform::RemoveFile(plan.archive);
 }
 
 }  // namespace nxo::runtime

@@ -43,15 +43,21 @@ struct SharingPlan {
   std::vector<std::string> options;
   std::string pending_archive;  // empty unless the JVM writes one at exit
   std::string pending_key;      // the published name's key, without size
+  std::string archive;          // the published archive handed to the JVM
 };
 
 // The cache folder of one application: |cache_root|/nxo/cds/<executable hash>.
 std::string SharingDirectory(const std::string& cache_root, const std::string& executable_path);
 
-// The name every archive of this executable and runtime starts with: a hash
-// of both paths, sizes and modification times. Empty when either file
-// cannot be read.
-std::string SharingKey(const std::string& executable_path, const std::string& library_path);
+// The name every archive of one start's inputs starts with: a hash of what
+// the JVM checks an archive against and would refuse it for, so a refused
+// archive is never kept: the executable, the runtime library and the
+// runtime's own base archives beside it, and the class-path entries, each
+// with its path, size and modification time, and |options_text| (the
+// configured options: heap size and collector shape an archive). Empty when
+// the executable or the library cannot be read.
+std::string SharingKey(const std::string& executable_path, const std::string& library_path,
+                       const std::string& class_path, const std::string& options_text);
 
 // Plans sharing for one start. |configured_options| are the option lines:
 // one that already chooses an archive or turns sharing off leaves the start
@@ -63,5 +69,12 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
 // (it wrote it on the way out): renamed to "<key>-<size>.jsa", or removed
 // when empty or missing. Does nothing without a pending archive.
 void PublishPendingArchive(const SharingPlan& plan);
+
+// After the JVM was created with the plan's archive: |vm_info| is its
+// "java.vm.info" property, which names "sharing" while classes are mapped
+// from archives. A JVM that refused the archive (damaged where its size
+// does not show) maps none at all; the archive is removed, so the next
+// start writes a new one instead of every start running without sharing.
+void CheckArchiveTaken(const SharingPlan& plan, const std::string& vm_info);
 
 }  // namespace nxo::runtime
