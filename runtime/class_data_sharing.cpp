@@ -68,6 +68,18 @@ std::string Hex(std::uint64_t hash) {
 
 constexpr std::uint64_t kHashStart = 0xcbf29ce484222325ULL;
 
+// Every dynamic archive begins with the JVM's magic number 0xf00baba8, in
+// the machine's (little-endian) order. A file that does not is no archive
+// the JVM would take; handed over, it would cost the start all sharing and,
+// on newer runtimes, a warning on standard error.
+bool StartsLikeAnArchive(const std::string& path) {
+  static constexpr char kMagic[] = {'\xa8', '\xab', '\x0b', '\xf0'};
+  platform::RandomAccessFile file;
+  std::string bytes;
+  return file.Open(path) && file.ReadAt(0, sizeof kMagic, bytes) &&
+         bytes == std::string_view(kMagic, sizeof kMagic);
+}
+
 // "<key>-<size>.jsa": an archive the launcher published, whose size is what
 // the JVM wrote. A file of another size was cut short or added to since, and
 // the JVM must never map it (a short archive crashes it).
@@ -78,7 +90,8 @@ bool IsIntactPublishedArchive(const std::string& directory, const std::string& n
   const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - kArchiveSuffix.size());
   if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return false;
   const std::optional<platform::FileStamp> stamp = platform::StampOfFile(directory + name);
-  return stamp && stamp->size != 0 && std::to_string(stamp->size) == digits;
+  return stamp && stamp->size != 0 && std::to_string(stamp->size) == digits &&
+         StartsLikeAnArchive(directory + name);
 }
 
 // Looks through the application's folder: returns the intact published
@@ -102,7 +115,7 @@ std::string TidySharingDirectory(const std::string& directory, const std::string
       pending_of_key.push_back(name);
       continue;
     }
-    if (archive && name == auto_name) continue;
+    if (archive && name == auto_name && StartsLikeAnArchive(directory + name)) continue;
     if (archive && published.empty() && IsIntactPublishedArchive(directory, name, key)) {
       published = name;
       continue;
@@ -229,6 +242,7 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
       return plan;
     }
     platform::RemoveFile(probe);
+    if (platform::StampOfFile(directory + name)) plan.archive = directory + name;
     plan.options = {"-XX:+AutoCreateSharedArchive", "-XX:SharedArchiveFile=" + directory + name};
     AddQuietOptions(plan);
     return plan;

@@ -20,6 +20,9 @@ namespace {
 using test::TempDir;
 using test::WriteFile;
 
+// The first bytes of every dynamic archive: the JVM's magic number.
+const std::string kArchiveStart("\xa8\xab\x0b\xf0", 4);
+
 TEST(ClassDataSharingTest, ReleaseFileNamesTheMechanism) {
   struct Case {
     const char* release;
@@ -55,21 +58,34 @@ TEST(ClassDataSharingTest, ReleaseFileIsFoundAboveTheLibrary) {
   EXPECT_EQ(ReadRuntimeRelease(""), "");
 }
 
-// The key changes with the executable's and the runtime's contents, so a
-// rebuilt executable or an updated runtime never meets an old archive.
-TEST(ClassDataSharingTest, KeyFollowsBothFiles) {
+// The key changes with everything the JVM checks an archive against, so a
+// rebuilt executable, an updated runtime, a changed class-path jar or other
+// heap options never meet an archive the JVM would refuse.
+TEST(ClassDataSharingTest, KeyFollowsWhatTheJvmChecks) {
   TempDir dir;
   WriteFile(dir.File("app"), "one");
   WriteFile(dir.File("libjvm.so"), "jvm");
-  const std::string key = SharingKey(dir.File("app"), dir.File("libjvm.so"));
-  ASSERT_EQ(key.size(), 16u);
-  EXPECT_EQ(SharingKey(dir.File("app"), dir.File("libjvm.so")), key);
+  WriteFile(dir.File("extra.jar"), "jar");
+  const std::string class_path = dir.File("app") + platform::PathListSeparator() + dir.File("extra.jar");
+  auto key = [&](const std::string& options) {
+    return SharingKey(dir.File("app"), dir.File("libjvm.so"), class_path, options);
+  };
+  const std::string first = key("-Xmx64m\n");
+  ASSERT_EQ(first.size(), 16u);
+  EXPECT_EQ(key("-Xmx64m\n"), first);
+  std::vector<std::string> keys{first, key("-Xmx40g\n")};
+  WriteFile(dir.File("extra.jar"), "jar, rebuilt");
+  keys.push_back(key("-Xmx64m\n"));
+  WriteFile(dir.File("classes.jsa"), "the runtime's base archive, dumped anew");
+  keys.push_back(key("-Xmx64m\n"));
   WriteFile(dir.File("app"), "one more");
-  const std::string rebuilt = SharingKey(dir.File("app"), dir.File("libjvm.so"));
-  EXPECT_NE(rebuilt, key);
+  keys.push_back(key("-Xmx64m\n"));
   WriteFile(dir.File("libjvm.so"), "jvm 2");
-  EXPECT_NE(SharingKey(dir.File("app"), dir.File("libjvm.so")), rebuilt);
-  EXPECT_EQ(SharingKey(dir.File("missing"), dir.File("libjvm.so")), "");
+  keys.push_back(key("-Xmx64m\n"));
+  std::sort(keys.begin(), keys.end());
+  EXPECT_EQ(std::unique(keys.begin(), keys.end()), keys.end());
+  EXPECT_EQ(SharingKey(dir.File("missing"), dir.File("libjvm.so"), class_path, ""), "");
+  EXPECT_EQ(SharingKey(dir.File("app"), dir.File("missing.so"), class_path, ""), "");
   EXPECT_NE(SharingDirectory(dir.Str(), dir.File("app")), SharingDirectory(dir.Str(), dir.File("other")));
 }
 
@@ -96,7 +112,7 @@ TEST(ClassDataSharingTest, FirstStartClaimsAPendingArchiveAndPublishesWhatTheJvm
   EXPECT_TRUE(HasOption(first, "-Xlog:cds=off,cds+dynamic=off"));
 
   // What the JVM writes at exit.
-  WriteFile(first.pending_archive, std::string(1000, 'x'));
+  WriteFile(first.pending_archive, kArchiveStart + std::string(996, 'x'));
   PublishPendingArchive(first);
   PublishPendingArchive(first);  // the second call, from exit, finds nothing
   EXPECT_EQ(Names(dir), std::vector<std::string>{key + "-1000.jsa"});
@@ -105,6 +121,14 @@ TEST(ClassDataSharingTest, FirstStartClaimsAPendingArchiveAndPublishesWhatTheJvm
   EXPECT_TRUE(warm.pending_archive.empty());
   EXPECT_TRUE(HasOption(warm, "-XX:SharedArchiveFile=" + dir + key + "-1000.jsa"));
   EXPECT_TRUE(HasOption(warm, "-Xshare:auto"));
+  EXPECT_EQ(warm.archive, dir + key + "-1000.jsa");
+
+  // A JVM that maps it says "sharing"; one that refused it does not, and the
+  // archive goes so that the next start writes a new one.
+  CheckArchiveTaken(warm, "mixed mode, sharing");
+  EXPECT_EQ(Names(dir), std::vector<std::string>{key + "-1000.jsa"});
+  CheckArchiveTaken(warm, "mixed mode");
+  EXPECT_TRUE(Names(dir).empty());
 }
 
 TEST(ClassDataSharingTest, NothingWrittenMeansNothingPublished) {
@@ -138,12 +162,29 @@ TEST(ClassDataSharingTest, DamagedAndStaleArchivesAreRemoved) {
   EXPECT_EQ(Names(dir), expected);
 
   // Once one is published, left-over pending archives of the key go.
-  WriteFile(plan.pending_archive, std::string(64, 'x'));
+  WriteFile(plan.pending_archive, kArchiveStart + std::string(60, 'x'));
   PublishPendingArchive(plan);
   const SharingPlan warm = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {});
   EXPECT_TRUE(HasOption(warm, "-XX:SharedArchiveFile=" + dir + key + "-64.jsa"));
   expected = {key + "-64.jsa", "unrelated.txt"};
   EXPECT_EQ(Names(dir), expected);
+}
+
+// An archive whose header was overwritten keeps its size; the JVM would
+// refuse it silently (and newer ones with a warning), so it goes before the
+// start.
+TEST(ClassDataSharingTest, ArchivesWithoutTheJvmsMagicAreRemoved) {
+  TempDir cache;
+  const std::string dir = cache.Str();
+  WriteFile(dir + "k-8.jsa", std::string(8, '\0'));
+  EXPECT_FALSE(PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {}).pending_archive.empty());
+  WriteFile(dir + "auto.jsa", std::string(8, '\0'));
+  const SharingPlan plan = PlanClassDataSharing(SharingMechanism::kAutoCreatedArchive, dir, "auto", {});
+  EXPECT_TRUE(plan.archive.empty());
+  EXPECT_TRUE(Names(dir).empty()) << Names(dir).size();
+  WriteFile(dir + "auto.jsa", kArchiveStart + "rest");
+  EXPECT_EQ(PlanClassDataSharing(SharingMechanism::kAutoCreatedArchive, dir, "auto", {}).archive,
+            dir + "auto.jsa");
 }
 
 TEST(ClassDataSharingTest, UnusableCacheMeansAStartWithoutSharing) {
