@@ -21,7 +21,7 @@ constexpr std::string_view kPendingSuffix = ".tmp";
 // launcher then adds nothing of its own.
 constexpr std::string_view kOwnSharingOptions[] = {
     "-XX:SharedArchiveFile", "-XX:ArchiveClassesAtExit", "-XX:+AutoCreateSharedArchive",
-    "-XX:SharedClassListFile", "-Xshare:off", "-Xshare:dump", "-XX:AOTCache", "-XX:AOTMode",
+    "-XX:SharedClassListFile", "-Xshare:off", "-Xshare:on", "-Xshare:dump", "-XX:AOTCache", "-XX:AOTMode",
 };
 
 // Shared archives that cannot be used are passed over quietly: the JVM falls

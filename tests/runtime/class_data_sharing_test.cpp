@@ -200,7 +200,8 @@ TEST(ClassDataSharingTest, UnusableCacheMeansAStartWithoutSharing) {
 
 TEST(ClassDataSharingTest, OptionLinesThatDecideSharingAreLeftAlone) {
   TempDir cache;
-  for (const char* option : {"-Xshare:off", "-XX:SharedArchiveFile=/x.jsa", "-XX:ArchiveClassesAtExit=/y.jsa"}) {
+  for (const char* option : {"-Xshare:off", "-Xshare:on", "-XX:SharedArchiveFile=/x.jsa",
+                             "-XX:ArchiveClassesAtExit=/y.jsa", "-XX:AOTCache=/z.aot"}) {
     SCOPED_TRACE(option);
     StringList configured;
     configured.Append("-Xmx64m");
