@@ -94,10 +94,23 @@ bool IsIntactPublishedArchive(const std::string& directory, const std::string& n
          StartsLikeAnArchive(directory + name);
 }
 
+// "<key>.<pid>.tmp" whose writing process has ended: the JVM wrote it, or
+// not, and nobody will publish it now (the process was killed, or its exit
+// did not run the launcher's handlers). A reused id only keeps it longer.
+bool IsOrphanedPending(const std::string& name, const std::string& key) {
+  const std::size_t digits = key.size() + 1;
+  const std::size_t end = name.size() - kPendingSuffix.size();
+  if (end <= digits) return false;
+  const std::string id = name.substr(digits, end - digits);
+  if (id.find_first_not_of("0123456789") != std::string::npos) return true;
+  return platform::ProcessLifeStamp(static_cast<platform::ProcessId>(std::atol(id.c_str()))) == 0;
+}
+
 // Looks through the application's folder: returns the intact published
 // archive of |key| (or, for |auto_name|, keeps that file) and removes every
 // other archive, and pending archives of other keys. Pending archives of this
-// key stay while none is published: another start may be writing one.
+// key stay while none is published and their writer runs: another start may
+// be writing one.
 std::string TidySharingDirectory(const std::string& directory, const std::string& key,
                                  const std::string& auto_name) {
   std::vector<std::string> names;
@@ -111,7 +124,7 @@ std::string TidySharingDirectory(const std::string& directory, const std::string
     const bool archive = EndsWith(name, kArchiveSuffix);
     const bool pending = EndsWith(name, kPendingSuffix);
     if (!archive && !pending) continue;
-    if (pending && StartsWith(name, key + ".")) {
+    if (pending && StartsWith(name, key + ".") && !IsOrphanedPending(name, key)) {
       pending_of_key.push_back(name);
       continue;
     }
