@@ -77,6 +77,11 @@ bool AsSystemClassLoader(const LaunchConfig& config) {
 bool UseJarProtocol(const LaunchConfig& config) { return Flag(Whole(config, "usejarprotocol"), true); }
 bool FakeClassBytes(const LaunchConfig& config) { return Flag(Whole(config, "fakeclassbytes"), true); }
 
+ClassDataSharingMode ClassDataSharing(const LaunchConfig& config) {
+  return EqualsIgnoreCase(Whole(config, "classdatasharing"), "auto") ? ClassDataSharingMode::kAuto
+                                                                     : ClassDataSharingMode::kOff;
+}
+
 std::string Jre(const LaunchConfig& config) { return Expanded(config, "jre"); }
 std::string JvmDll(const LaunchConfig& config) { return Expanded(config, "jvmdll"); }
 std::string Splash(const LaunchConfig& config) { return Expanded(config, "splash"); }

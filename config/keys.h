@@ -29,6 +29,11 @@ enum class WildcardMode {
   kAll,    // "all": every wildcard is expanded
 };
 
+enum class ClassDataSharingMode {
+  kOff,   // any other value: the JVM's own default archive only
+  kAuto,  // "auto": the launcher keeps an archive of the application's classes
+};
+
 namespace keys {
 
 // Embedded configuration only.
@@ -52,6 +57,7 @@ bool SplashCloseOnWindow(const LaunchConfig& config);  // default off
 bool AsSystemClassLoader(const LaunchConfig& config);  // default off
 bool UseJarProtocol(const LaunchConfig& config);       // default on
 bool FakeClassBytes(const LaunchConfig& config);       // default on
+ClassDataSharingMode ClassDataSharing(const LaunchConfig& config);  // default off
 
 // Whole text, expanded.
 std::string Jre(const LaunchConfig& config);

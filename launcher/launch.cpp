@@ -3,6 +3,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "config/keys.h"
@@ -14,6 +15,7 @@
 #include "launcher/startup_context.h"
 #include "natives/natives.h"
 #include "platform/platform.h"
+#include "runtime/class_data_sharing.h"
 #include "runtime/class_path.h"
 #include "runtime/java_layout.h"
 #include "runtime/jre_search.h"
@@ -114,7 +116,47 @@ jni::LocalRef<jobjectArray> BuildJavaArguments(JNIEnv* env, const std::vector<ch
   return array;
 }
 
+// The plan of this process's one launch, kept until exit: the archive the
+// JVM writes is published after the JVM is gone.
+runtime::SharingPlan& ProcessSharingPlan() {
+  static runtime::SharingPlan plan;
+  return plan;
+}
+
+void PublishAtExit() { runtime::PublishPendingArchive(ProcessSharingPlan()); }
+
 }  // namespace
+
+void AppendClassDataSharingOptions(const config::LaunchConfig& config, const StringList& configured_options,
+                                   const std::string& library, runtime::JvmHost& host) {
+  if (config::keys::ClassDataSharing(config) != config::ClassDataSharingMode::kAuto) return;
+  const int feature = runtime::ReleaseFeatureVersion(runtime::ReadRuntimeRelease(library));
+  const runtime::SharingMechanism mechanism = runtime::MechanismOfFeatureVersion(feature);
+  NXO_TRAIL("cds", "runtime feature version %d", feature);
+  if (mechanism == runtime::SharingMechanism::kNone) return;
+  const std::string cache = runtime::UserCacheDirectory();
+  if (cache.empty()) return;
+  runtime::SharingPlan& plan = ProcessSharingPlan();
+  // The key covers what the JVM checks an archive against: the class path
+  // and the configured options among it.
+  static constexpr std::string_view kClassPathOption = "-Djava.class.path=";
+  std::string class_path;
+  for (std::size_t i = 0; i < host.options.Size(); ++i) {
+    const std::string_view option = host.options.View(i);
+    if (option.substr(0, kClassPathOption.size()) == kClassPathOption)
+      class_path = option.substr(kClassPathOption.size());
+  }
+  std::string options_text;
+  for (std::size_t i = 0; i < configured_options.Size(); ++i)
+    options_text.append(configured_options.View(i)).push_back('\n');
+  plan = runtime::PlanClassDataSharing(
+      mechanism, runtime::SharingDirectory(cache, config.ExecutablePath()),
+      runtime::SharingKey(config.ExecutablePath(), library, class_path, options_text), configured_options);
+  for (const std::string& option : plan.options) host.options.Append(option);
+  if (!plan.pending_archive.empty()) std::atexit(PublishAtExit);
+}
+
+void PublishClassDataArchive() { PublishAtExit(); }
 
 int ScanVersion(const std::string& text, VersionComponents& components) {
   // As the scan format "%d%[^0-9]%d%[^0-9]%d%[^0-9]%d" reads it: white space
@@ -288,6 +330,7 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
     result = kNoRuntime;
   } else {
     NXO_TRAIL("jvm", "library %s", library.c_str());
+    AppendClassDataSharingOptions(config, options, library, host);
     if (trail::On()) {
       for (std::size_t i = 0; i < host.options.Size(); ++i)
         trail::Line("jvm", "option %zu: %s", i + 1, host.options.At(i));
@@ -298,6 +341,9 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
 
   if (result == kLaunchOk) {
     JNIEnv* env = host.env;
+    if (!ProcessSharingPlan().archive.empty())
+      runtime::CheckArchiveTaken(ProcessSharingPlan(),
+                                 WideToAnsi(jni::GetSystemProperty(env, "java.vm.info").value_or(u"")));
     BindLauncherNatives(env);
     StringList properties = Collect(config, "property", ValueForm::kUtf8);
     for (std::size_t i = 0; i < properties.Size(); ++i) SetJavaProperty(env, properties.View(i));

@@ -81,4 +81,16 @@ void AppendLauncherOptions(const config::LaunchConfig& config, runtime::JvmHost&
 std::string JavaCommandOption(const StringList& configured_options, const std::string& main_class,
                               const StringList& argument_lines, int argument_count, char** arguments);
 
+// With "classdatasharing auto": the options that hand the JVM the
+// application's class-data archive, or have it write one at exit, for the
+// runtime of |library|; they go after every other option. Empty when the
+// runtime has no mechanism or the cache cannot be used.
+void AppendClassDataSharingOptions(const config::LaunchConfig& config, const StringList& configured_options,
+                                   const std::string& library, runtime::JvmHost& host);
+
+// Publishes the archive the JVM wrote at exit. Called once DestroyJavaVM has
+// returned, and from the C runtime's exit, which the JVM calls on
+// System.exit after writing the archive; the second call finds nothing.
+void PublishClassDataArchive();
+
 }  // namespace nxo::launcher

@@ -90,6 +90,7 @@ unsigned RunLaunch(void* raw) {
   request->result =
       LaunchJava(context, request->argument_count, request->arguments, request->startup_hook);
   runtime::UnloadJvm(context.host);
+  PublishClassDataArchive();
   return static_cast<unsigned>(request->result);
 }
 

@@ -111,6 +111,36 @@ struct DirectoryEntry {
 bool ListDirectory(const std::string& pattern,
                    const std::function<bool(const DirectoryEntry&)>& visit);
 
+// Size and last-write time of a file, as the system reports them; the time
+// is in the system's own units and only compared for equality.
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::uint64_t modified = 0;
+};
+
+// The stamp of the regular file |path|; nothing when there is none.
+std::optional<FileStamp> StampOfFile(const std::string& path);
+
+// Creates |directory| and any missing parent, readable and writable by the
+// user only where the system knows such rights. True when it exists after.
+bool CreateDirectories(const std::string& directory);
+
+// Creates the empty file |path|, failing when it already exists or cannot
+// be made (exclusive creation: two processes never both succeed).
+bool CreateNewFile(const std::string& path);
+
+// Renames |from| to |to|, replacing a file that |to| names, in one step
+// where the system offers it. False when the file stays where it was.
+bool RenameFile(const std::string& from, const std::string& to);
+
+// Removes the file |path|; false when it is still there (missing counts as
+// removed).
+bool RemoveFile(const std::string& path);
+
+// Bytes the calling user may still write on the volume that holds
+// |directory|; nothing when the system cannot tell.
+std::optional<std::uint64_t> FreeDiskSpace(const std::string& directory);
+
 // ---- Environment ----------------------------------------------------------
 
 std::optional<std::string> GetEnvironment(const std::string& name);

@@ -38,4 +38,10 @@ std::string SplashLibraryName();
 // it fails, so the support classes are told to skip it.
 bool BindNativesByRegistration();
 
+// The per-user cache directory the launcher keeps what it derives from a
+// runtime in (class-data archives), without a trailing separator:
+// %LOCALAPPDATA% on Windows; $XDG_CACHE_HOME when absolute, else ~/.cache,
+// elsewhere. Empty when the environment names none.
+std::string UserCacheDirectory();
+
 }  // namespace nxo::runtime

@@ -2,6 +2,7 @@
 #include "runtime/java_layout.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "platform/platform.h"
 
@@ -41,5 +42,13 @@ bool RetryLibraryLoadWithPath() { return false; }
 std::string SplashLibraryName() { return "libsplashscreen.so"; }
 
 bool BindNativesByRegistration() { return true; }
+
+std::string UserCacheDirectory() {
+  const std::optional<std::string> xdg = platform::GetEnvironment("XDG_CACHE_HOME");
+  if (xdg && !xdg->empty() && (*xdg)[0] == '/') return *xdg;
+  const std::optional<std::string> home = platform::GetEnvironment("HOME");
+  if (home && !home->empty() && (*home)[0] == '/') return *home + "/.cache";
+  return std::string();
+}
 
 }  // namespace nxo::runtime

@@ -1,6 +1,8 @@
 // A Java runtime on Windows.
 #include "runtime/java_layout.h"
 
+#include "platform/platform.h"
+
 namespace nxo::runtime {
 
 std::string JvmLibraryName() { return "jvm.dll"; }
@@ -20,5 +22,11 @@ bool RetryLibraryLoadWithPath() { return true; }
 std::string SplashLibraryName() { return "splashscreen.dll"; }
 
 bool BindNativesByRegistration() { return false; }
+
+std::string UserCacheDirectory() {
+  std::string local = platform::GetEnvironment("LOCALAPPDATA").value_or("");
+  while (!local.empty() && (local.back() == '\\' || local.back() == '/')) local.pop_back();
+  return local;
+}
 
 }  // namespace nxo::runtime

@@ -80,6 +80,19 @@ void StartRuntimeSplash(const config::LaunchConfig& config, runtime::JvmHost& ho
   // with global visibility).
   if (!jvm_library.empty() && host.library == nullptr) runtime::LoadJvmLibrary(host, jvm_library);
 
+  // The picture is found before the library is loaded: without one the
+  // library would show nothing, and loading it (with the windowing libraries
+  // it needs) is most of what a start without a splash would spend here.
+  std::string file;
+  const std::string configured = config::keys::Splash(config);
+  if (!configured.empty()) {
+    file = config.ResolveConfigPath(configured);
+    if (!platform::Access(file, platform::AccessMode::kRead)) file.clear();
+  }
+  const unsigned char* data = nullptr;
+  std::size_t size = 0;
+  if (file.empty() && (!FindSplashImage(config, data, size) || size == 0)) return;
+
   // Never unloaded: from here on the splash belongs to the runtime.
   platform::LibraryHandle splash_library = LoadSplashLibrary(library);
   if (splash_library == nullptr) return;
@@ -89,21 +102,12 @@ void StartRuntimeSplash(const config::LaunchConfig& config, runtime::JvmHost& ho
   auto load_file = reinterpret_cast<SplashLoadFileFunction>(
       platform::FindSymbol(splash_library, "SplashLoadFile"));
   if (init == nullptr) return;
-
-  const std::string configured = config::keys::Splash(config);
-  if (!configured.empty()) {
-    const std::string file = config.ResolveConfigPath(configured);
-    if (platform::Access(file, platform::AccessMode::kRead)) {
-      init();
-      if (load_file != nullptr) load_file(file.c_str());
-      return;
-    }
-  }
-  const unsigned char* data = nullptr;
-  std::size_t size = 0;
-  if (!FindSplashImage(config, data, size) || size == 0) return;
   init();
-  if (load_memory != nullptr) load_memory(const_cast<unsigned char*>(data), static_cast<int>(size));
+  if (!file.empty()) {
+    if (load_file != nullptr) load_file(file.c_str());
+  } else if (load_memory != nullptr) {
+    load_memory(const_cast<unsigned char*>(data), static_cast<int>(size));
+  }
 }
 
 std::shared_ptr<SplashWindow> ShowStartupSplash(const config::LaunchConfig& config,

@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -214,6 +215,45 @@ bool ListDirectory(const std::string& pattern,
   }
   ::closedir(dir);
   return listed;
+}
+
+std::optional<FileStamp> StampOfFile(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  FileStamp stamp;
+  stamp.size = static_cast<std::uint64_t>(info.st_size);
+  stamp.modified = static_cast<std::uint64_t>(info.st_mtim.tv_sec) * 1000000000u +
+                   static_cast<std::uint64_t>(info.st_mtim.tv_nsec);
+  return stamp;
+}
+
+bool CreateDirectories(const std::string& directory) {
+  for (std::string::size_type slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
+    const std::string part = directory.substr(0, slash);
+    if (!part.empty() && ::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) break;
+  }
+  struct stat info;
+  return ::stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool CreateNewFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
+
+std::optional<std::uint64_t> FreeDiskSpace(const std::string& directory) {
+  struct statvfs info;
+  if (::statvfs(directory.c_str(), &info) != 0) return std::nullopt;
+  return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
 }
 
 // ---- Environment ----------------------------------------------------------

@@ -198,6 +198,66 @@ bool ListDirectory(const std::string& pattern,
   return true;
 }
 
+std::optional<FileStamp> StampOfFile(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return std::nullopt;
+  FileStamp stamp;
+  stamp.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  stamp.modified = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                   data.ftLastWriteTime.dwLowDateTime;
+  return stamp;
+}
+
+bool CreateDirectories(const std::string& directory) {
+  // Every prefix that ends before a separator is made in turn; one that
+  // exists, or cannot be made (a drive, a server or share name), is passed
+  // over, and only the whole directory's existence decides.
+  for (std::string::size_type i = 1; i <= directory.size(); ++i) {
+    if (i < directory.size() && directory[i] != '\\' && directory[i] != '/') continue;
+    ::CreateDirectoryA(directory.substr(0, i).c_str(), nullptr);
+  }
+  const DWORD attributes = ::GetFileAttributesA(directory.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool CreateNewFile(const std::string& path) {
+  HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  ::CloseHandle(file);
+  return true;
+}
+
+namespace {
+
+// The JVM writes its class-data archives read-only, which Windows will
+// neither delete nor replace.
+void ClearReadOnly(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    ::SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+}
+
+}  // namespace
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  ClearReadOnly(to);
+  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool RemoveFile(const std::string& path) {
+  ClearReadOnly(path);
+  return ::DeleteFileA(path.c_str()) != 0 || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+std::optional<std::uint64_t> FreeDiskSpace(const std::string& directory) {
+  ULARGE_INTEGER available;
+  if (!::GetDiskFreeSpaceExA(directory.c_str(), &available, nullptr, nullptr)) return std::nullopt;
+  return static_cast<std::uint64_t>(available.QuadPart);
+}
+
 // ---- Environment ----------------------------------------------------------
 
 std::optional<std::string> GetEnvironment(const std::string& name) {

@@ -8,6 +8,7 @@ code; msgbox_watch reads each box (caption, text, icon) and closes it.
 
 Every launch runs beside a watcher, so a box that should not appear is seen
 (and closed) as well; a success must show none."""
+import glob
 import os
 import re
 import shutil
@@ -323,6 +324,53 @@ class Launch(WineSession):
         outcome = self.start(self.hello, "x", external=["option -Dsun.java.command=chosen name"])
         self.assert_clean_run(outcome)
         self.assertEqual([o for o in outcome.options if "sun.java.command" in o], ["-Dsun.java.command=chosen name"])
+
+    def test_class_data_sharing_keeps_its_archive_in_local_app_data(self):
+        # A runtime home whose release file names Java 17, with the double as
+        # its JVM library: the double writes an archive on its way out and
+        # "maps" one it is given, as a real runtime does.
+        home = os.path.join(self.work, "jdk17")
+        os.makedirs(os.path.join(home, "bin", "server"))
+        shutil.copy(DOUBLE["full"], os.path.join(home, "bin", "server", "jvm.dll"))
+        with open(os.path.join(home, "release"), "w") as f:
+            f.write('IMPLEMENTOR="double"\nJAVA_VERSION="17.0.2"\n')
+        app = Packed(self.work, "shared", "app.Hello", [
+            "jre_order c", "jvmdll " + windows_path(os.path.join(home, "bin", "server", "jvm.dll")),
+            "classdatasharing auto"])
+        quiet = ["-Xshare:auto", "-Xlog:cds=off,cds+dynamic=off"]
+
+        first = self.start(app)
+        self.assert_clean_run(first)
+        self.assertEqual(first.options[-2:], quiet, first)
+        self.assertTrue(first.options[-3].startswith("-XX:ArchiveClassesAtExit="), first)
+        pending = first.options[-3].split("=", 1)[1]
+        # Wine gives every process its profile's %LOCALAPPDATA%, below the
+        # prefix's drive C.
+        self.assertRegex(pending, r"^C:\\users\\[^\\]+\\AppData\\Local[\\/]nxo/cds/[0-9a-f]{16}/[0-9a-f]{16}\.\d+\.tmp$")
+        windows_folder = pending.rsplit("/", 1)[0] + "/"
+        folder = os.path.join(os.environ.get("WINEPREFIX", os.path.join(ROOT, "build", "wine-prefix")),
+                              "drive_c", *windows_folder[3:].replace("\\", "/").split("/"))
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        self.assertEqual(len(os.listdir(folder)), 1, os.listdir(folder))
+        published = os.listdir(folder)[0]
+        self.assertRegex(published, r"^[0-9a-f]{16}-\d+\.jsa$")
+        # Wine keeps the read-only attribute the JVM sets as missing write bits.
+        self.assertEqual(os.stat(os.path.join(folder, published)).st_mode & 0o222, 0)
+
+        second = self.start(app)
+        self.assert_clean_run(second)
+        self.assertEqual(second.options[-3:], ["-XX:SharedArchiveFile=" + windows_folder + published] + quiet,
+                         second)
+        self.assertEqual(second.lines("archive_mapped "), [windows_folder + published])
+        self.assertEqual(os.listdir(folder), [published])
+
+        # A rebuilt executable gets a new archive; the old one, read-only as
+        # the JVM writes it, goes.
+        app.restore()
+        os.utime(app.exe, (1, 1))
+        self.assert_clean_run(self.start(app))
+        self.assertEqual(len(os.listdir(folder)), 1)
+        self.assertNotEqual(os.listdir(folder), [published])
 
     def test_an_exception_from_main_ends_with_1(self):
         # As the java command: the runtime describes it, no box repeats it.

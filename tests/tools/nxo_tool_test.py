@@ -327,6 +327,13 @@ class PackAndReadBack(NxoTestCase):
         self.assertEqual(Packed(out).config_block,
                          b"\xef\xbb\xbfsplashtitle x\r\njre=other\r\nmainclass app.Main\r\njre_order cbsviep\r\n\0")
 
+    def test_cds_sets_class_data_sharing_and_replaces_a_configured_line(self):
+        write(os.path.join(self.tmp, "cds.cfg"), b"classdatasharing off\nsplashtitle x\n")
+        out, _ = self.pack("linux", "-c", os.path.join(self.tmp, "cds.cfg"), "--cds", "-m", "app.Main", self.app_jar)
+        self.assertEqual(Packed(out).config_block,
+                         b"\xef\xbb\xbfsplashtitle x\r\nclassdatasharing=auto\r\nmainclass app.Main\r\n"
+                         b"jre_order cbsviep\r\n\0")
+
     def test_lib_directories_add_their_jars_sorted_after_the_named_ones(self):
         lib = os.path.join(self.tmp, "lib")
         for rel in ("zeta.jar", "alpha.jar", "sub/mid.jar"):

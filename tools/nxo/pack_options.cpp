@@ -91,6 +91,11 @@ const OptionSpec kOptions[] = {
     {"", "--ansi-code-page", false,
      [](PackOptions& o, const std::string&) { o.resources.ansi_code_page = true; return Status::Ok(); }},
     {"", "--splash", true, [](PackOptions& o, const std::string& v) { o.splash = v; return Status::Ok(); }},
+    {"", "--cds", false,
+     [](PackOptions& o, const std::string&) {
+       o.settings.push_back("classdatasharing=auto");
+       return Status::Ok();
+     }},
 };
 
 bool IsResourceOption(const OptionSpec& option) {

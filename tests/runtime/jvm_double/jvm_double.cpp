@@ -35,6 +35,16 @@
 //                                with the C runtime's exit)
 //   NXO_JVM_DOUBLE_MAIN_SLEEP    the launcher's main takes this many
 //                                milliseconds, as a running application would
+// Class-data sharing as a real runtime does it, chosen by the options:
+//   -XX:ArchiveClassesAtExit=PATH  on the way out (DestroyJavaVM, or
+//                                System.exit before the C runtime's exit) an
+//                                "archive" is written there: the JVM's magic
+//                                number and a line, made read-only as the
+//                                JVM makes it
+//   -XX:SharedArchiveFile=PATH     a file there that starts with the magic
+//                                number is "mapped": java.vm.info names
+//                                "sharing", as it does while a real JVM maps
+//                                classes from archives
 // Every other JNI function is a trap: a call to it is logged and aborts,
 // so a test notices the launcher needing more than the double offers.
 //
@@ -50,6 +60,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -238,10 +250,38 @@ void SetSystemStream(bool error, jobject print_stream) {
   if (!inner.empty() && inner[0] != nullptr) slot = new Object(*Of(inner[0]));
 }
 
+// The dynamic archive's magic number, in the machine's order.
+const std::string kArchiveMagic("\xa8\xab\x0b\xf0", 4);
+std::string archive_at_exit;  // -XX:ArchiveClassesAtExit
+
+void WriteArchiveAtExit() {
+  if (archive_at_exit.empty()) return;
+  const std::filesystem::path path = std::filesystem::u8path(archive_at_exit);
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);  // the JVM removes what is there first
+  std::ofstream(path, std::ios::binary) << kArchiveMagic << "double archive\n";
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                         std::filesystem::perms::others_read, ignored);
+  archive_at_exit.clear();
+}
+
+void TakeSharingOption(const std::string& option) {
+  static const std::string kAtExit = "-XX:ArchiveClassesAtExit=", kShared = "-XX:SharedArchiveFile=";
+  if (option.rfind(kAtExit, 0) == 0) archive_at_exit = option.substr(kAtExit.size());
+  if (option.rfind(kShared, 0) != 0) return;
+  const std::string path = option.substr(kShared.size());
+  std::ifstream file(std::filesystem::u8path(path), std::ios::binary);
+  std::string start(kArchiveMagic.size(), '\0');
+  if (!file.read(start.data(), static_cast<std::streamsize>(start.size())) || start != kArchiveMagic) return;
+  properties["java.vm.info"] = "mixed mode, sharing";
+  Log("archive_mapped " + path);
+}
+
 // System.exit as the runtime does it: the C runtime's exit, whose exit
 // handlers (the launcher's teardown among them) run before the process ends.
 [[noreturn]] void SystemExit(jint code) {
   Log("system_exit " + std::to_string(code));
+  WriteArchiveAtExit();
   std::exit(code);
 }
 
@@ -523,6 +563,7 @@ void JNICALL SetObjectArrayElement(JNIEnv*, jobjectArray array, jsize index, job
 
 jint JNICALL DestroyJavaVM(JavaVM*) {
   Log("destroy");
+  WriteArchiveAtExit();
   Log("live_local_refs " + std::to_string(live_locals.size()));
   return JNI_OK;
 }
@@ -675,6 +716,7 @@ std::string WideEnvironment(const std::string& name) {
   for (jint i = 0; i < arguments->nOptions; ++i) {
     Log(std::string("option ") + arguments->options[i].optionString);
     TakeProperty(arguments->options[i].optionString);
+    TakeSharingOption(arguments->options[i].optionString);
   }
   // The runtime reads the environment as wide text on Windows: so does the
   // double, for the variable named here.
@@ -684,6 +726,7 @@ std::string WideEnvironment(const std::string& name) {
     Log("refused");
     return JNI_ERR;
   }
+  if (properties.find("java.vm.info") == properties.end()) properties["java.vm.info"] = "mixed mode";
   BuildTables();
   *vm = &the_vm;
   *env = &the_env;

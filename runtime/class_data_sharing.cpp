@@ -1,0 +1,302 @@
+#include "runtime/class_data_sharing.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
+
+#include "platform/platform.h"
+#include "support/path.h"
+#include "support/trail.h"
+
+namespace nxo::runtime {
+
+namespace {
+
+constexpr std::string_view kVersionLine = "JAVA_VERSION=";
+constexpr std::string_view kArchiveSuffix = ".jsa";
+constexpr std::string_view kPendingSuffix = ".tmp";
+
+// Options by which the configuration already decides about sharing; the
+// launcher then adds nothing of its own.
+constexpr std::string_view kOwnSharingOptions[] = {
+    "-XX:SharedArchiveFile", "-XX:ArchiveClassesAtExit", "-XX:+AutoCreateSharedArchive",
+    "-XX:SharedClassListFile", "-Xshare:off", "-Xshare:on", "-Xshare:dump", "-XX:AOTCache", "-XX:AOTMode",
+};
+
+// Shared archives that cannot be used are passed over quietly: the JVM falls
+// back to loading classes as usual and says nothing on standard error.
+constexpr const char* kQuietSharingOptions[] = {"-Xshare:auto", "-Xlog:cds=off,cds+dynamic=off"};
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+bool EndsWith(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+bool ConfigurationDecidesSharing(const StringList& configured_options) {
+  for (std::size_t i = 0; i < configured_options.Size(); ++i)
+    for (std::string_view option : kOwnSharingOptions)
+      if (StartsWith(configured_options.View(i), option)) return true;
+  return false;
+}
+
+// FNV-1a, 64 bits: enough to tell executables and runtimes apart in a
+// per-user cache, and no more code than that needs.
+void Mix(std::uint64_t& hash, std::string_view bytes) {
+  for (unsigned char byte : bytes) {
+    hash ^= byte;
+    hash *= 0x100000001b3ULL;
+  }
+  hash ^= 0xff;  // ends the field, so "ab"+"c" and "a"+"bc" differ
+  hash *= 0x100000001b3ULL;
+}
+
+void MixNumber(std::uint64_t& hash, std::uint64_t number) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(number));
+  Mix(hash, text);
+}
+
+std::string Hex(std::uint64_t hash) {
+  char text[20];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
+constexpr std::uint64_t kHashStart = 0xcbf29ce484222325ULL;
+
+// Every dynamic archive begins with the JVM's magic number 0xf00baba8, in
+// the machine's (little-endian) order. A file that does not is no archive
+// the JVM would take; handed over, it would cost the start all sharing and,
+// on newer runtimes, a warning on standard error.
+bool StartsLikeAnArchive(const std::string& path) {
+  static constexpr char kMagic[] = {'\xa8', '\xab', '\x0b', '\xf0'};
+  platform::RandomAccessFile file;
+  std::string bytes;
+  return file.Open(path) && file.ReadAt(0, sizeof kMagic, bytes) &&
+         bytes == std::string_view(kMagic, sizeof kMagic);
+}
+
+// "<key>-<size>.jsa": an archive the launcher published, whose size is what
+// the JVM wrote. A file of another size was cut short or added to since, and
+// the JVM must never map it (a short archive crashes it).
+bool IsIntactPublishedArchive(const std::string& directory, const std::string& name,
+                              const std::string& key) {
+  const std::string prefix = key + "-";
+  if (!StartsWith(name, prefix) || !EndsWith(name, kArchiveSuffix)) return false;
+  const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - kArchiveSuffix.size());
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  const std::optional<platform::FileStamp> stamp = platform::StampOfFile(directory + name);
+  return stamp && stamp->size != 0 && std::to_string(stamp->size) == digits &&
+         StartsLikeAnArchive(directory + name);
+}
+
+// "<key>.<pid>.tmp" whose writing process has ended: the JVM wrote it, or
+// not, and nobody will publish it now (the process was killed, or its exit
+// did not run the launcher's handlers). A reused id only keeps it longer.
+bool IsOrphanedPending(const std::string& name, const std::string& key) {
+  const std::size_t digits = key.size() + 1;
+  const std::size_t end = name.size() - kPendingSuffix.size();
+  if (end <= digits) return false;
+  const std::string id = name.substr(digits, end - digits);
+  if (id.find_first_not_of("0123456789") != std::string::npos) return true;
+  return platform::ProcessLifeStamp(static_cast<platform::ProcessId>(std::atol(id.c_str()))) == 0;
+}
+
+// Looks through the application's folder: returns the intact published
+// archive of |key| (or, for |auto_name|, keeps that file) and removes every
+// other archive, and pending archives of other keys. Pending archives of this
+// key stay while none is published and their writer runs: another start may
+// be writing one.
+std::string TidySharingDirectory(const std::string& directory, const std::string& key,
+                                 const std::string& auto_name) {
+  std::vector<std::string> names;
+  platform::ListDirectory(directory + "*", [&](const platform::DirectoryEntry& entry) {
+    if (!entry.is_directory) names.push_back(entry.name);
+    return true;
+  });
+  std::string published;
+  std::vector<std::string> pending_of_key;
+  for (const std::string& name : names) {
+    const bool archive = EndsWith(name, kArchiveSuffix);
+    const bool pending = EndsWith(name, kPendingSuffix);
+    if (!archive && !pending) continue;
+    if (pending && StartsWith(name, key + ".") && !IsOrphanedPending(name, key)) {
+      pending_of_key.push_back(name);
+      continue;
+    }
+    if (archive && name == auto_name && StartsLikeAnArchive(directory + name)) continue;
+    if (archive && published.empty() && IsIntactPublishedArchive(directory, name, key)) {
+      published = name;
+      continue;
+    }
+    NXO_TRAIL("cds", "removing %s", name.c_str());
+    platform::RemoveFile(directory + name);
+  }
+  if (!published.empty())
+    for (const std::string& name : pending_of_key) platform::RemoveFile(directory + name);
+  return published.empty() ? std::string() : directory + published;
+}
+
+void AddQuietOptions(SharingPlan& plan) {
+  for (const char* option : kQuietSharingOptions) plan.options.emplace_back(option);
+}
+
+// A JVM that cannot write its archive at exit ends the process with code 1
+// and a message, after the application has run: the launcher asks for an
+// archive only where one fits with room to spare, and only once a file of its
+// own there proves the folder writable.
+constexpr std::uint64_t kSpaceForArchive = 256ull << 20;
+
+std::string ClaimPendingName(const std::string& directory, const std::string& key) {
+  const std::optional<std::uint64_t> space = platform::FreeDiskSpace(directory);
+  if (!space || *space < kSpaceForArchive) {
+    NXO_TRAIL("cds", "too little free space in %s for an archive", directory.c_str());
+    return std::string();
+  }
+  const std::string name =
+      directory + key + "." + std::to_string(platform::CurrentProcessId()) + std::string(kPendingSuffix);
+  platform::RemoveFile(name);  // left by an earlier process of the same id
+  return platform::CreateNewFile(name) ? name : std::string();
+}
+
+}  // namespace
+
+int ReleaseFeatureVersion(const std::string& release_text) {
+  std::string_view text = release_text;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(start, end - start);
+    start = end + 1;
+    if (!StartsWith(line, kVersionLine)) continue;
+    line.remove_prefix(kVersionLine.size());
+    if (!line.empty() && line.front() == '"') line.remove_prefix(1);
+    const std::string value(line);
+    char* rest = nullptr;
+    long feature = std::strtol(value.c_str(), &rest, 10);
+    if (rest == value.c_str()) return 0;
+    if (feature == 1 && *rest == '.') feature = std::strtol(rest + 1, nullptr, 10);  // 1.8.0 is 8
+    return feature > 0 && feature < 1000 ? static_cast<int>(feature) : 0;
+  }
+  return 0;
+}
+
+SharingMechanism MechanismOfFeatureVersion(int feature_version) {
+  if (feature_version >= 19) return SharingMechanism::kAutoCreatedArchive;
+  if (feature_version >= 13) return SharingMechanism::kArchiveAtExit;
+  return SharingMechanism::kNone;
+}
+
+std::string ReadRuntimeRelease(const std::string& library_path) {
+  std::string directory = DirectoryPart(library_path);
+  for (int level = 0; level < 4 && !directory.empty(); ++level) {
+    directory += "../";
+    std::string text;
+    if (platform::ReadWholeFile(directory + "release", text)) return text;
+  }
+  return std::string();
+}
+
+std::string SharingDirectory(const std::string& cache_root, const std::string& executable_path) {
+  std::uint64_t hash = kHashStart;
+  Mix(hash, executable_path);
+  return WithTrailingSeparator(cache_root) + "nxo/cds/" + Hex(hash) + "/";
+}
+
+std::string SharingKey(const std::string& executable_path, const std::string& library_path,
+                       const std::string& class_path, const std::string& options_text) {
+  std::uint64_t hash = kHashStart;
+  auto mix_file = [&hash](const std::string& path, bool required) {
+    const std::optional<platform::FileStamp> stamp = platform::StampOfFile(path);
+    Mix(hash, path);
+    if (!stamp) return !required;
+    MixNumber(hash, stamp->size);
+    MixNumber(hash, stamp->modified);
+    return true;
+  };
+  if (!mix_file(executable_path, true) || !mix_file(library_path, true)) return std::string();
+  const std::string library_directory = DirectoryPart(library_path);
+  mix_file(library_directory + "classes.jsa", false);
+  mix_file(library_directory + "classes_nocoops.jsa", false);
+  for (std::size_t start = 0; start <= class_path.size();) {
+    std::size_t end = class_path.find(platform::PathListSeparator(), start);
+    if (end == std::string::npos) end = class_path.size();
+    if (end > start) mix_file(class_path.substr(start, end - start), false);
+    start = end + 1;
+  }
+  Mix(hash, options_text);
+  return Hex(hash);
+}
+
+SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& directory,
+                                 const std::string& key, const StringList& configured_options) {
+  SharingPlan plan;
+  if (mechanism == SharingMechanism::kNone || key.empty() || directory.empty()) return plan;
+  if (ConfigurationDecidesSharing(configured_options)) {
+    NXO_TRAIL("cds", "an option line decides about sharing; nothing added");
+    return plan;
+  }
+  if (!platform::CreateDirectories(directory)) {
+    NXO_TRAIL("cds", "cannot create %s; starting without an archive", directory.c_str());
+    return plan;
+  }
+  if (mechanism == SharingMechanism::kAutoCreatedArchive) {
+    // The JVM checks the archive against the runtime and this start's class
+    // path itself, and writes a new one at exit when it cannot use it.
+    const std::string name = key + std::string(kArchiveSuffix);
+    TidySharingDirectory(directory, key, name);
+    const std::string probe = ClaimPendingName(directory, key);
+    if (probe.empty()) {
+      NXO_TRAIL("cds", "%s is not writable; starting without an archive", directory.c_str());
+      return plan;
+    }
+    platform::RemoveFile(probe);
+    if (platform::StampOfFile(directory + name)) plan.archive = directory + name;
+    plan.options = {"-XX:+AutoCreateSharedArchive", "-XX:SharedArchiveFile=" + directory + name};
+    AddQuietOptions(plan);
+    return plan;
+  }
+  const std::string published = TidySharingDirectory(directory, key, std::string());
+  if (!published.empty()) {
+    NXO_TRAIL("cds", "archive %s", published.c_str());
+    plan.archive = published;
+    plan.options = {"-XX:SharedArchiveFile=" + published};
+    AddQuietOptions(plan);
+    return plan;
+  }
+  plan.pending_archive = ClaimPendingName(directory, key);
+  if (plan.pending_archive.empty()) {
+    NXO_TRAIL("cds", "%s is not writable; starting without an archive", directory.c_str());
+    return plan;
+  }
+  NXO_TRAIL("cds", "no archive yet; the JVM writes %s at exit", plan.pending_archive.c_str());
+  plan.pending_key = key;
+  plan.options = {"-XX:ArchiveClassesAtExit=" + plan.pending_archive};
+  AddQuietOptions(plan);
+  return plan;
+}
+
+void PublishPendingArchive(const SharingPlan& plan) {
+  if (plan.pending_archive.empty()) return;
+  const std::optional<platform::FileStamp> stamp = platform::StampOfFile(plan.pending_archive);
+  if (!stamp || stamp->size == 0) {
+    platform::RemoveFile(plan.pending_archive);
+    return;
+  }
+  const std::string published =
+      DirectoryPart(plan.pending_archive) + plan.pending_key + "-" + std::to_string(stamp->size) +
+      std::string(kArchiveSuffix);
+  if (!platform::RenameFile(plan.pending_archive, published)) platform::RemoveFile(plan.pending_archive);
+}
+
+void CheckArchiveTaken(const SharingPlan& plan, const std::string& vm_info) {
+  if (plan.archive.empty() || vm_info.find("sharing") != std::string::npos) return;
+  NXO_TRAIL("cds", "the JVM refused %s; removed", plan.archive.c_str());
+  platform::RemoveFile(plan.archive);
+}
+
+}  // namespace nxo::runtime

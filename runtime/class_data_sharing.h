@@ -1,0 +1,80 @@
+// Class-data sharing that the launcher manages: one archive of the classes an
+// application loads, kept per application, executable and runtime in the
+// user's cache, and handed to the JVM on later starts so that it maps those
+// classes instead of parsing and verifying them again.
+//
+// Which mechanism a runtime has is known before the JVM exists, from the
+// "release" file of its home. The JVM writes an archive when it exits; the
+// launcher publishes it under its final name only once it is complete, so a
+// start never meets a half-written archive. Every failure (no cache, an
+// unwritable directory, a damaged archive) only means a start without the
+// archive.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/string_list.h"
+
+namespace nxo::runtime {
+
+enum class SharingMechanism {
+  kNone,                // before Java 13: nothing the launcher can manage
+  kArchiveAtExit,       // Java 13-18: -XX:ArchiveClassesAtExit, then -XX:SharedArchiveFile
+  kAutoCreatedArchive,  // Java 19 and later: -XX:+AutoCreateSharedArchive
+};
+
+// The feature version a runtime's "release" text names in JAVA_VERSION
+// ("17.0.15" is 17, "1.8.0_292" is 8); 0 when it names none.
+int ReleaseFeatureVersion(const std::string& release_text);
+
+SharingMechanism MechanismOfFeatureVersion(int feature_version);
+
+// The text of the "release" file of the runtime home that holds
+// |library_path|, looked for up to four directories above the library; empty
+// when there is none.
+std::string ReadRuntimeRelease(const std::string& library_path);
+
+// What one start does about sharing: the options it adds, and for an
+// archive written at exit the file the JVM writes and the name it is
+// published under.
+struct SharingPlan {
+  std::vector<std::string> options;
+  std::string pending_archive;  // empty unless the JVM writes one at exit
+  std::string pending_key;      // the published name's key, without size
+  std::string archive;          // the published archive handed to the JVM
+};
+
+// The cache folder of one application: |cache_root|/nxo/cds/<executable hash>.
+std::string SharingDirectory(const std::string& cache_root, const std::string& executable_path);
+
+// The name every archive of one start's inputs starts with: a hash of what
+// the JVM checks an archive against and would refuse it for, so a refused
+// archive is never kept: the executable, the runtime library and the
+// runtime's own base archives beside it, and the class-path entries, each
+// with its path, size and modification time, and |options_text| (the
+// configured options: heap size and collector shape an archive). Empty when
+// the executable or the library cannot be read.
+std::string SharingKey(const std::string& executable_path, const std::string& library_path,
+                       const std::string& class_path, const std::string& options_text);
+
+// Plans sharing for one start. |configured_options| are the option lines:
+// one that already chooses an archive or turns sharing off leaves the start
+// alone. Old archives of the application are removed on the way.
+SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& directory,
+                                 const std::string& key, const StringList& configured_options);
+
+// Publishes the archive the JVM wrote at exit, once the JVM is done with it
+// (it wrote it on the way out): renamed to "<key>-<size>.jsa", or removed
+// when empty or missing. Does nothing without a pending archive.
+void PublishPendingArchive(const SharingPlan& plan);
+
+// After the JVM was created with the plan's archive: |vm_info| is its
+// "java.vm.info" property, which names "sharing" while classes are mapped
+// from archives. A JVM that refused the archive (damaged where its size
+// does not show) maps none at all; the archive is removed, so the next
+// start writes a new one instead of every start running without sharing.
+void CheckArchiveTaken(const SharingPlan& plan, const std::string& vm_info);
+
+}  // namespace nxo::runtime

@@ -1,0 +1,234 @@
+#!/usr/bin/env python3
+"""Class-data sharing managed by the launcher, end to end on Linux with the
+installed JDK: the first start leaves an archive in the user's cache, later
+starts map the application's classes (those of the nested loader too) from
+it, and no damaged, missing or unwritable cache ever fails a start or
+reaches standard error."""
+import glob
+import os
+import shutil
+import subprocess
+import tempfile
+import textwrap
+import unittest
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+NXO = os.environ.get("NXO", os.path.join(ROOT, "dist", "nxo"))
+JDK = os.environ.get("NXO_TEST_JDK", "/usr/lib/jvm/java-17-openjdk-amd64")
+# A runtime of Java 19 or later, where the JVM creates its archive itself
+# (-XX:+AutoCreateSharedArchive); its tests are skipped where there is none.
+NEWER_JDK = os.environ.get("NXO_TEST_NEWER_JDK", "/usr/lib/jvm/temurin-25-jdk-amd64")
+
+APP = """
+package app;
+public class Main {
+    public static void main(String[] args) {
+        System.out.println("value=" + new Helper().value());
+        if (args.length > 0 && args[0].equals("exit7")) System.exit(7);
+    }
+}
+class Helper { int value() { return 42; } }
+"""
+
+SHARED = "source: shared objects file (top)"
+
+
+def run(cmd, env, timeout=120):
+    return subprocess.run(cmd, capture_output=True, text=True, timeout=timeout, env=env)
+
+
+class ClassDataSharingTest(unittest.TestCase):
+    jdk = JDK
+    published_with_size = True  # the launcher publishes "<key>-<size>.jsa"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="nxo-cds-test-")
+        src = os.path.join(cls.work, "src", "app")
+        os.makedirs(src)
+        with open(os.path.join(src, "Main.java"), "w") as f:
+            f.write(textwrap.dedent(APP))
+        classes = os.path.join(cls.work, "classes")
+        subprocess.run([os.path.join(cls.jdk, "bin", "javac"), "-Xlint:-options", "--release", "8", "-d", classes,
+                        os.path.join(src, "Main.java")], check=True)
+        jar = os.path.join(cls.work, "app.jar")
+        subprocess.run([os.path.join(cls.jdk, "bin", "jar"), "--create", "--file", jar, "-C", classes, "."],
+                       check=True)
+        cls.exe = os.path.join(cls.work, "app")
+        subprocess.run([NXO, "pack", "--target", "linux", "--main-class", "app.Main", "--cds",
+                        "--set", f"jvmdll={cls.jdk}/lib/server/libjvm.so", "--set", "jre_order=c",
+                        "-o", cls.exe, jar], check=True, stdout=subprocess.DEVNULL)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def setUp(self):
+        self.cache = tempfile.mkdtemp(prefix="cache-", dir=self.work)
+        self.env = dict(os.environ, XDG_CACHE_HOME=self.cache)
+        self.env.pop("NXO_TRACE", None)
+        self.external = self.exe + ".cfg"
+
+    def tearDown(self):
+        if os.path.exists(self.external):
+            os.remove(self.external)
+
+    def start(self, *args, log_classes=False, env=None):
+        if log_classes:
+            with open(self.external, "w") as f:
+                f.write("option -Xlog:class+load=info\n")
+        elif os.path.exists(self.external):
+            os.remove(self.external)
+        return run([self.exe, *args], env or self.env)
+
+    def archives(self):
+        return sorted(glob.glob(os.path.join(self.cache, "nxo", "cds", "*", "*")))
+
+    def assertCleanStart(self, result, code=0):
+        self.assertEqual(result.returncode, code, result.stderr)
+        self.assertIn("value=42", result.stdout)
+        self.assertEqual(result.stderr, "")
+
+    def test_second_start_maps_the_application_classes_of_the_nested_loader(self):
+        first = self.start(log_classes=True)
+        self.assertCleanStart(first)
+        self.assertNotIn(SHARED, first.stdout)
+        archives = self.archives()
+        self.assertEqual(len(archives), 1, archives)
+        self.assertTrue(archives[0].endswith(".jsa"), archives)
+        if self.published_with_size:
+            self.assertEqual(str(os.path.getsize(archives[0])), archives[0].rsplit("-", 1)[1][:-4])
+
+        second = self.start(log_classes=True)
+        self.assertCleanStart(second)
+        shared = [line for line in second.stdout.splitlines() if SHARED in line]
+        names = {line.split()[1] for line in shared}
+        # The support classes come from the executable's own class path, the
+        # application's from a jar nested in it through the launcher's loader.
+        self.assertIn("com.tarnwick.nxo.KestrelLauncher", names)
+        self.assertIn("app.Main", names)
+        self.assertIn("app.Helper", names)
+        self.assertEqual(self.archives(), archives)
+
+    def test_system_exit_keeps_its_code_and_still_publishes_the_archive(self):
+        result = self.start("exit7")
+        self.assertCleanStart(result, code=7)
+        self.assertEqual(len(self.archives()), 1)
+        self.assertTrue(self.archives()[0].endswith(".jsa"))
+        self.assertCleanStart(self.start("exit7"), code=7)
+
+    def damage(self, how):
+        # Every start logs its classes: the options are part of the key.
+        self.assertCleanStart(self.start(log_classes=True))
+        (archive,) = self.archives()
+        os.chmod(archive, 0o644)
+        with open(archive, "r+b") as f:
+            how(f, os.path.getsize(archive))
+        return archive
+
+    def test_damaged_archives_cost_one_start_without_sharing(self):
+        def cut_short(f, size):
+            f.truncate(size // 2)
+
+        def scribbled(f, size):
+            f.seek(0)
+            f.write(os.urandom(size))  # same size, nothing valid in it
+
+        def header_only_cleared(f, size):
+            f.seek(0)
+            f.write(b"\0" * 4096)
+
+        for how in (cut_short, scribbled, header_only_cleared):
+            with self.subTest(how.__name__):
+                shutil.rmtree(self.cache)
+                os.makedirs(self.cache)
+                self.damage(how)
+                self.assertCleanStart(self.start(log_classes=True))
+                # Whatever was done with the damaged one, a start after the
+                # next has a usable archive again and maps the application.
+                self.assertCleanStart(self.start(log_classes=True))
+                third = self.start(log_classes=True)
+                self.assertCleanStart(third)
+                self.assertIn("app.Main " + SHARED, third.stdout)
+
+    def test_unusable_caches_never_fail_a_start(self):
+        blocker = os.path.join(self.work, "a-file")
+        with open(blocker, "w") as f:
+            f.write("not a folder")
+        cases = {
+            "cache is a file": blocker,
+            "cache below a file": os.path.join(blocker, "sub"),
+            "cache not writable": "/proc/nxo-cache",
+            "relative cache": "relative/cache",
+        }
+        for name, cache in cases.items():
+            with self.subTest(name):
+                env = dict(self.env, XDG_CACHE_HOME=cache)
+                if name == "relative cache":
+                    env["HOME"] = blocker  # ~/.cache is below a file as well
+                self.assertCleanStart(self.start(env=env))
+                self.assertCleanStart(self.start(env=env))
+
+    def test_unwritable_folder_for_another_user(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root to run as another user")
+        cache = os.path.join(self.work, "read-only-cache")
+        os.makedirs(cache, mode=0o555)
+        os.chmod(self.work, 0o755)
+        env = dict(self.env, XDG_CACHE_HOME=cache)
+        for _ in range(2):
+            result = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                     self.exe], capture_output=True, text=True, timeout=120, env=env)
+            self.assertCleanStart(result)
+        self.assertEqual(os.listdir(cache), [])
+
+    def test_full_disk_never_fails_a_start(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root to mount a small file system")
+        small = os.path.join(self.work, "small")
+        os.makedirs(small)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", small]).returncode != 0:
+            self.skipTest("cannot mount a file system here")
+        try:
+            env = dict(self.env, XDG_CACHE_HOME=small)
+            # A JVM asked to write an archive where it does not fit ends the
+            # process with code 1 after the application ran.
+            self.assertCleanStart(self.start(env=env))
+            self.assertCleanStart(self.start(env=env))
+        finally:
+            subprocess.run(["umount", small])
+
+    def test_rebuilt_executable_replaces_the_old_archive(self):
+        self.assertCleanStart(self.start())
+        (old,) = self.archives()
+        rebuilt = os.path.join(self.work, "rebuilt")
+        shutil.copy(self.exe, rebuilt)
+        os.utime(rebuilt, (0, 0))
+        env = self.env
+        try:
+            shutil.copy(rebuilt, self.exe + ".new")
+            os.replace(self.exe + ".new", self.exe)  # same path, new time
+            self.assertCleanStart(self.start(env=env))
+            self.assertCleanStart(self.start(env=env))
+            (new,) = self.archives()
+            self.assertNotEqual(os.path.basename(new).split("-")[0], os.path.basename(old).split("-")[0])
+        finally:
+            os.remove(rebuilt)
+
+    def test_sharing_off_by_default(self):
+        exe = os.path.join(self.work, "plain")
+        subprocess.run([NXO, "pack", "--target", "linux", "--main-class", "app.Main",
+                        "--set", f"jvmdll={self.jdk}/lib/server/libjvm.so", "--set", "jre_order=c",
+                        "-o", exe, os.path.join(self.work, "app.jar")], check=True, stdout=subprocess.DEVNULL)
+        self.assertCleanStart(run([exe], self.env))
+        self.assertEqual(self.archives(), [])
+
+
+@unittest.skipUnless(os.path.exists(os.path.join(NEWER_JDK, "release")), "no Java 19+ runtime here")
+class NewerRuntimeClassDataSharingTest(ClassDataSharingTest):
+    jdk = NEWER_JDK
+    published_with_size = False
+
+
+if __name__ == "__main__":
+    unittest.main()
