@@ -863,7 +863,7 @@ class InputsAndOutputFaults(NxoTestCase):
                                             "--support", self.support_jar, "-o", os.path.join(outdir, "app"),
                                             "-m", "app.Main", self.app_jar, big],
                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                self.assertTrue(wait_for_output_descriptor(process.pid, outdir), "the pack ended too soon")
+                self.assertTrue(wait_for_output_descriptor(process, outdir), "the pack ended too soon")
                 os.kill(process.pid, 19)  # SIGSTOP: hold it while the output is open
                 os.kill(process.pid, signal_number)
                 os.kill(process.pid, 18)  # SIGCONT, so a SIGTERM is delivered
@@ -871,21 +871,27 @@ class InputsAndOutputFaults(NxoTestCase):
                 self.assertEqual(os.listdir(outdir), [])
 
 
-def wait_for_output_descriptor(pid, directory, seconds=60):
-    """Waits until process pid holds a file of directory open for writing."""
+def wait_for_output_descriptor(process, directory, seconds=60):
+    """Waits until process holds a file of directory open for writing.
+
+    A descriptor can close between listing and reading its link (the packer
+    opens and closes its inputs all the time): that is not the end of the
+    process, which only poll() can tell."""
     import time
-    fd_dir = f"/proc/{pid}/fd"
+    fd_dir = f"/proc/{process.pid}/fd"
     deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
+    while time.monotonic() < deadline and process.poll() is None:
         try:
-            for fd in os.listdir(fd_dir):
-                target = os.readlink(os.path.join(fd_dir, fd))
-                if target.startswith(directory + "/"):
-                    return True
-        except FileNotFoundError:
-            return False
+            descriptors = os.listdir(fd_dir)
         except OSError:
-            pass
+            descriptors = []
+        for fd in descriptors:
+            try:
+                target = os.readlink(os.path.join(fd_dir, fd))
+            except OSError:
+                continue
+            if target.startswith(directory + "/"):
+                return True
         time.sleep(0.002)
     return False
 
