@@ -12,10 +12,9 @@ namespace nxo::config {
 namespace {
 
 // HOME is kept once it is not empty.
-std::string& CachedHome() {
-  static std::string home;
-  return home;
-}
+std::string cached_home;
+
+std::string& CachedHome() { return cached_home; }
 
 struct RootPrefix {
   const char* prefix;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "jni/jni_helpers.h"
+#include "support/never_destroyed.h"
 #include "support/trail.h"
 
 namespace nxo::console {
@@ -20,14 +21,13 @@ bool BridgeForced() { return !platform::GetEnvironment(kForceBridgeVariable).val
 
 void ReleaseProcessRedirector() { ProcessRedirector().Release(); }
 
+// Never destroyed: Java threads and exit handlers may still read it while
+// static objects are torn down.
+NeverDestroyed<OutputRedirector> process_redirector;
+
 }  // namespace
 
-OutputRedirector& ProcessRedirector() {
-  // Never destroyed: Java threads and exit handlers may still read it while
-  // static objects are torn down.
-  static OutputRedirector* redirector = new OutputRedirector();
-  return *redirector;
-}
+OutputRedirector& ProcessRedirector() { return process_redirector.get(); }
 
 StreamRedirection& OutputRedirector::Mutable(StandardStream stream) {
   return stream == StandardStream::kOutput ? output_ : error_;

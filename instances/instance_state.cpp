@@ -1,9 +1,7 @@
 #include "instances/instance_state.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 namespace nxo::instances {
 
@@ -11,8 +9,8 @@ namespace {
 
 // How long the end of the run waits for the messaging thread to leave the
 // table, and how long flush waits for the queue.
-constexpr auto kThreadStopWait = std::chrono::milliseconds(1000);
-constexpr auto kFlushLimit = std::chrono::milliseconds(5000);
+constexpr unsigned kThreadStopWaitMilliseconds = 1000;
+constexpr unsigned kFlushLimitMilliseconds = 5000;
 
 }  // namespace
 
@@ -37,15 +35,19 @@ InstanceState::InstanceState(InstanceTable* table, platform::SharedRegion* regio
   Register();
 }
 
-InstanceState::~InstanceState() { Stop(); }
+InstanceState::~InstanceState() {
+  if (Stop()) {
+    platform::DestroySignal(queue_drained_);
+    platform::DestroySignal(thread_ended_);
+  }
+}
 
 bool InstanceState::Stop() {
   running_ = false;
   bool ended = true;
   if (started_) {
     Pulse();  // wakes our own messaging thread, wherever it waits
-    std::unique_lock<std::mutex> hold(exit_lock_);
-    ended = exit_signal_.wait_for(hold, kThreadStopWait, [this] { return thread_ended_; });
+    ended = platform::WaitForSignal(thread_ended_, kThreadStopWaitMilliseconds);
   }
   // A thread still busy (in a receiver that does not return) keeps the
   // objects it uses; the process is ending anyway.
@@ -183,8 +185,10 @@ void InstanceState::WaitForPulse() {
 void InstanceState::StartMessaging(MessageReceiver* receiver) {
   if (started_) return;
   receiver_ = receiver;
-  std::thread(&InstanceState::MessagingThread, this).detach();
-  started_ = true;
+  // Without a thread (or the signals it raises) there are no messages, as
+  // without a table.
+  if (queue_drained_ == nullptr || thread_ended_ == nullptr) return;
+  started_ = platform::StartDetachedThread(RunMessagingThread, this);
 }
 
 void InstanceState::Send(std::int32_t recipient, std::string bytes) {
@@ -206,8 +210,18 @@ bool InstanceState::QueueEmpty() {
 
 void InstanceState::Flush() {
   if (!started_) return;
-  std::unique_lock<std::mutex> hold(queue_lock_);
-  queue_drained_.wait_for(hold, kFlushLimit, [this] { return queue_.empty(); });
+  {
+    // Lowered only while chunks wait, under the lock that empties the queue.
+    std::lock_guard<std::mutex> hold(queue_lock_);
+    if (queue_.empty()) return;
+    platform::ResetSignal(queue_drained_);
+  }
+  platform::WaitForSignal(queue_drained_, kFlushLimitMilliseconds);
+}
+
+unsigned InstanceState::RunMessagingThread(void* state) {
+  static_cast<InstanceState*>(state)->MessagingThread();
+  return 0;
 }
 
 void InstanceState::MessagingThread() {
@@ -220,9 +234,7 @@ void InstanceState::MessagingThread() {
     const bool whole = HandleSlot(handled, completed);
     if (whole && receiver_ != nullptr) receiver_->Deliver(completed.sender, completed.bytes);
   }
-  std::lock_guard<std::mutex> hold(exit_lock_);
-  thread_ended_ = true;
-  exit_signal_.notify_all();
+  platform::RaiseSignal(thread_ended_);
 }
 
 bool InstanceState::HandleSlot(bool& handled, PartialMessage& completed) {
@@ -319,7 +331,7 @@ void InstanceState::FillSlot() {
   if (message->sent >= length) {
     std::lock_guard<std::mutex> hold(queue_lock_);
     queue_.pop_front();
-    if (queue_.empty()) queue_drained_.notify_all();
+    if (queue_.empty()) platform::RaiseSignal(queue_drained_);
   }
 }
 

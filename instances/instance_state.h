@@ -3,7 +3,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <list>
@@ -82,6 +81,7 @@ class InstanceState {
   std::uint32_t RecordedStamp(std::int32_t id) const;
   void Pulse();
   void WaitForPulse();
+  static unsigned RunMessagingThread(void* state);
   void MessagingThread();
   // One pass over the slot; true when |completed| received a whole message.
   bool HandleSlot(bool& handled, PartialMessage& completed);
@@ -104,13 +104,12 @@ class InstanceState {
   MessageReceiver* receiver_ = nullptr;
   std::atomic<bool> running_{true};
   std::deque<OutgoingMessage> queue_;
-  std::condition_variable queue_drained_;
+  // Raised whenever the queue is empty.
+  platform::SignalRef queue_drained_ = platform::CreateSignal();
   std::list<PartialMessage> partial_;
   std::atomic<bool> started_{false};
   // The messaging thread's end, so that the table outlives its last read.
-  std::mutex exit_lock_;
-  std::condition_variable exit_signal_;
-  bool thread_ended_ = false;
+  platform::SignalRef thread_ended_ = platform::CreateSignal();
 };
 
 }  // namespace nxo::instances

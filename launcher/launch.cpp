@@ -20,6 +20,7 @@
 #include "runtime/java_layout.h"
 #include "runtime/jre_search.h"
 #include "splash/splash.h"
+#include "support/never_destroyed.h"
 #include "support/text.h"
 #include "support/trail.h"
 
@@ -118,10 +119,9 @@ jni::LocalRef<jobjectArray> BuildJavaArguments(JNIEnv* env, const std::vector<ch
 
 // The plan of this process's one launch, kept until exit: the archive the
 // JVM writes is published after the JVM is gone.
-runtime::SharingPlan& ProcessSharingPlan() {
-  static runtime::SharingPlan plan;
-  return plan;
-}
+NeverDestroyed<runtime::SharingPlan> process_sharing_plan;
+
+runtime::SharingPlan& ProcessSharingPlan() { return process_sharing_plan.get(); }
 
 void PublishAtExit() { runtime::PublishPendingArchive(ProcessSharingPlan()); }
 

@@ -129,6 +129,7 @@ Integrity CheckIntegrity(const std::string& executable_path) {
 }
 
 int RunStartup(int argc, char** argv) {
+  trail::UseClock(platform::MicrosecondsSinceStart);
   trail::OpenFromEnvironment();
   NXO_TRAIL("start", "launcher started with %d argument(s)", argc > 0 ? argc - 1 : 0);
   std::setlocale(LC_ALL, "");

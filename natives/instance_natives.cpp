@@ -3,6 +3,7 @@
 #include "instances/instances.h"
 #include "jni/jni_helpers.h"
 #include "natives/natives.h"
+#include "support/never_destroyed.h"
 
 namespace nxo::natives {
 
@@ -162,11 +163,12 @@ void JavaReceiver::Deliver(std::int32_t sender, const std::string& bytes) {
   vm->DetachCurrentThread();
 }
 
-JavaReceiver& TheJavaReceiver() {
-  // Never destroyed: the messaging thread may deliver while the process exits.
-  static JavaReceiver* receiver = new JavaReceiver;
-  return *receiver;
-}
+namespace {
+// Never destroyed: the messaging thread may deliver while the process exits.
+NeverDestroyed<JavaReceiver> java_receiver;
+}  // namespace
+
+JavaReceiver& TheJavaReceiver() { return java_receiver.get(); }
 
 std::string SerializeJavaObject(JNIEnv* env, jobject object) {
   std::string message;

@@ -326,6 +326,21 @@ void LowerThreadPriority();
 // Gives up the rest of the calling thread's time slice (a zero-length sleep).
 void YieldToOtherThreads();
 
+// A signal that one thread raises and others wait for, each with a time
+// limit; it stays raised until reset. Null when the system has none left to
+// give.
+using SignalRef = struct PlatformSignal*;
+SignalRef CreateSignal();
+void RaiseSignal(SignalRef signal);
+void ResetSignal(SignalRef signal);
+// True once the signal is raised; false when |milliseconds| passed first.
+bool WaitForSignal(SignalRef signal, unsigned milliseconds);
+void DestroySignal(SignalRef signal);
+
+// Microseconds since the process's static initialisation, from a clock that
+// never goes back.
+unsigned long long MicrosecondsSinceStart();
+
 // The bytes of the executable's raw-data resource (RT_RCDATA) |id|, which
 // stay mapped for the life of the process. False where there is none, and
 // always on platforms without resources.

@@ -1,5 +1,6 @@
 #include "runtime/machine.h"
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -63,9 +64,15 @@ Machine LibraryMachine(const std::string& path) {
 
 Machine OwnMachine() {
   // The running image's own header says what it was built for, on every
-  // target alike; read once.
-  static const Machine own = LibraryMachine(platform::ModuleFileName());
-  return own;
+  // target alike; read once (a second thread that asks meanwhile reads it
+  // too, with the same answer).
+  static std::atomic<int> own{-1};
+  int machine = own.load(std::memory_order_acquire);
+  if (machine < 0) {
+    machine = static_cast<int>(LibraryMachine(platform::ModuleFileName()));
+    own.store(machine, std::memory_order_release);
+  }
+  return static_cast<Machine>(machine);
 }
 
 const char* MachineName(Machine machine) {

@@ -8,7 +8,7 @@ cd "$root"
 "$root/scripts/setup.sh"
 
 jobs=$(nproc)
-cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=Release -DNXO_BUILD_TESTS=OFF \
+cmake -S . -B build/linux -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel -DNXO_BUILD_TESTS=OFF \
   -DNXO_DIST_DIR="$root/dist" >/dev/null
 cmake --build build/linux -j "$jobs"
 cmake -S . -B build/win32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake \

@@ -6,6 +6,7 @@
 #include "config/payload.h"
 #include "runtime/java_layout.h"
 #include "support/bitmap_file.h"
+#include "support/never_destroyed.h"
 #include "splash/splash.h"
 #include "support/path.h"
 
@@ -30,17 +31,21 @@ std::string ReadPayloadEntry(const config::LaunchConfig& config, const char* nam
   return bytes;
 }
 
+// The payload's image once read: the runtime's library may keep using the
+// bytes until the process is gone.
+NeverDestroyed<std::string> payload_image;
+
 // The image for the runtime's library: raw-data resource 100, or on
 // platforms without resources the image entry of the payload. The bytes stay
 // in memory for the life of the process, as the library may keep using them.
 bool FindSplashImage(const config::LaunchConfig& config, const unsigned char*& data,
                      std::size_t& size) {
   if (platform::FindDataResource(kSplashResourceId, data, size)) return true;
-  static std::string payload_image;
-  payload_image = ReadPayloadEntry(config, config::kSplashImageEntry);
-  if (payload_image.empty()) return false;
-  data = reinterpret_cast<const unsigned char*>(payload_image.data());
-  size = payload_image.size();
+  std::string& image = payload_image.get();
+  image = ReadPayloadEntry(config, config::kSplashImageEntry);
+  if (image.empty()) return false;
+  data = reinterpret_cast<const unsigned char*>(image.data());
+  size = image.size();
   return true;
 }
 

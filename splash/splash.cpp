@@ -1,9 +1,9 @@
 #include "splash/splash.h"
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <mutex>
+
+#include "support/never_destroyed.h"
 
 
 namespace nxo::splash {
@@ -13,9 +13,14 @@ namespace nxo::splash {
 // window only under the record's lock, so they never use a window that the
 // splash thread has released, nor a record that is gone.
 struct SplashWindow {
+  SplashWindow() = default;
+  SplashWindow(const SplashWindow&) = delete;
+  SplashWindow& operator=(const SplashWindow&) = delete;
+  ~SplashWindow() { platform::DestroySignal(ready_signal); }
+
   std::mutex lock;
-  std::condition_variable ready_signal;
-  bool ready = false;                               // guarded by lock
+  // Raised once the splash thread has opened its window, or failed to.
+  platform::SignalRef ready_signal = platform::CreateSignal();
   platform::SplashWindowRef window = nullptr;       // guarded by lock
   platform::SplashPicture picture = nullptr;
   std::string title;
@@ -31,10 +36,9 @@ struct ProcessSplash {
   std::shared_ptr<SplashWindow> current;  // guarded by lock
 };
 
-ProcessSplash& Process() {
-  static ProcessSplash* process = new ProcessSplash;
-  return *process;
-}
+NeverDestroyed<ProcessSplash> process_splash;
+
+ProcessSplash& Process() { return process_splash.get(); }
 
 void Publish(const std::shared_ptr<SplashWindow>& splash) {
   std::lock_guard<std::mutex> guard(Process().lock);
@@ -67,9 +71,8 @@ void MarkReady(SplashWindow& splash, platform::SplashWindowRef window) {
   {
     std::lock_guard<std::mutex> guard(splash.lock);
     splash.window = window;
-    splash.ready = true;
   }
-  splash.ready_signal.notify_all();
+  if (splash.ready_signal != nullptr) platform::RaiseSignal(splash.ready_signal);
 }
 
 unsigned SplashThread(void* raw) {
@@ -99,16 +102,17 @@ unsigned SplashThread(void* raw) {
 
 // The Java-side splash object: a global reference kept for the life of the
 // process, under a lock that is never destroyed either.
-std::mutex& InstanceLock() {
-  static std::mutex* lock = new std::mutex;
-  return *lock;
-}
+NeverDestroyed<std::mutex> instance_lock;
+
+std::mutex& InstanceLock() { return instance_lock.get(); }
 jobject shared_instance = nullptr;
 
 }  // namespace
 
 std::shared_ptr<SplashWindow> ShowSplash(platform::SplashPicture picture, const std::string& title) {
-  auto splash = std::make_shared<SplashWindow>();
+  // Not make_shared: without RTTI its control block asks the library for a
+  // type check that brings the exception runtime along.
+  std::shared_ptr<SplashWindow> splash(new SplashWindow);
   splash->picture = picture;
   splash->title = title;
   auto* handed = new std::shared_ptr<SplashWindow>(splash);
@@ -118,9 +122,7 @@ std::shared_ptr<SplashWindow> ShowSplash(platform::SplashPicture picture, const 
     splash->picture = nullptr;
     return splash;
   }
-  std::unique_lock<std::mutex> guard(splash->lock);
-  splash->ready_signal.wait_for(guard, std::chrono::milliseconds(kReadyWaitMilliseconds),
-                                [&] { return splash->ready; });
+  if (splash->ready_signal != nullptr) platform::WaitForSignal(splash->ready_signal, kReadyWaitMilliseconds);
   return splash;
 }
 

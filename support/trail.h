@@ -50,8 +50,14 @@ bool OpenDestination(const char* destination);
 // goes out whole and is flushed at once.
 void Line(const char* area, const char* format, ...) NXO_TRAIL_PRINTF_FORMAT(2, 3);
 
+// The clock lines are stamped with: microseconds since the process started.
+// The launcher passes the platform's monotonic one before it opens the trail
+// (this folder knows no operating system); until then lines carry 0.
+using Clock = unsigned long long (*)();
+void UseClock(Clock microseconds_since_start);
+
 // Microseconds since the launcher started (its static initialisation, just
-// before main).
+// before main), by the clock in use; 0 without one.
 unsigned long long MicrosecondsSinceStart();
 
 // Turns the trail off and closes its file. For tests and tools; a launcher

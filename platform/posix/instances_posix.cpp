@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,7 +24,6 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 #include "platform/platform.h"
 
@@ -161,8 +161,21 @@ void CountAndWake(std::int32_t* pulse_count) {
 struct Watch {
   int pidfd = -1;
   int cancel = -1;  // eventfd that stops the thread
-  std::thread waker;
+  std::int32_t* pulse_count = nullptr;
+  bool waker_started = false;
+  pthread_t waker{};
 };
+
+// The body of a watch's thread: pulses the group once the watched process
+// ends, unless the watch is closed first.
+void* WakeOnProcessEnd(void* raw) {
+  const Watch& watch = *static_cast<const Watch*>(raw);
+  pollfd fds[2] = {{watch.pidfd, POLLIN, 0}, {watch.cancel, POLLIN, 0}};
+  while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
+  }
+  if ((fds[0].revents & POLLIN) != 0 && (fds[1].revents & POLLIN) == 0) CountAndWake(watch.pulse_count);
+  return nullptr;
+}
 
 }  // namespace
 
@@ -194,11 +207,11 @@ bool ProcessWatch::StillActive() const {
 void ProcessWatch::Close() {
   auto* watch = static_cast<Watch*>(handle_);
   if (watch == nullptr) return;
-  if (watch->waker.joinable()) {
+  if (watch->waker_started) {
     const std::uint64_t stop = 1;
     if (::write(watch->cancel, &stop, sizeof stop) < 0) {
     }
-    watch->waker.join();
+    ::pthread_join(watch->waker, nullptr);
   }
   if (watch->cancel >= 0) ::close(watch->cancel);
   ::close(watch->pidfd);
@@ -264,18 +277,11 @@ void GroupObjects::WaitForPulse(std::int32_t* pulse_count, std::int32_t last_see
   // ends, so that waiters wake to take over without polling.
   if (owner != nullptr && owner->handle_ != nullptr) {
     auto* watch = static_cast<Watch*>(owner->handle_);
-    if (!watch->waker.joinable()) {
+    if (!watch->waker_started && watch->cancel < 0) {  // one attempt per watch
       watch->cancel = ::eventfd(0, EFD_CLOEXEC);
       if (watch->cancel >= 0) {
-        const int pidfd = watch->pidfd;
-        const int cancel = watch->cancel;
-        watch->waker = std::thread([pidfd, cancel, pulse_count] {
-          pollfd fds[2] = {{pidfd, POLLIN, 0}, {cancel, POLLIN, 0}};
-          while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
-          }
-          if ((fds[0].revents & POLLIN) != 0 && (fds[1].revents & POLLIN) == 0)
-            CountAndWake(pulse_count);
-        });
+        watch->pulse_count = pulse_count;
+        watch->waker_started = ::pthread_create(&watch->waker, nullptr, WakeOnProcessEnd, watch) == 0;
       }
     }
   }
@@ -331,7 +337,8 @@ SingleInstanceResult AcquireSingleInstanceLock(const std::string& name, int& err
       return SingleInstanceResult::kFailed;
     }
     if (std::chrono::steady_clock::now() >= deadline) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const timespec pause{0, 10 * 1000 * 1000};
+    ::nanosleep(&pause, nullptr);
   }
   ::close(fd);
   return SingleInstanceResult::kHeldElsewhere;

@@ -6,12 +6,15 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <string_view>
 
 #include "platform/platform.h"
 #include "platform/wildcard.h"
@@ -340,14 +343,19 @@ char PathListSeparator() { return ':'; }
 // ---- Libraries ----------------------------------------------------------
 
 namespace {
-thread_local std::string last_library_error;
+// Per thread, as the system's own last error is. A plain buffer: a
+// thread_local with a destructor would need the C++ runtime's thread-exit
+// machinery. Longer messages are cut, which only shortens a report.
+thread_local char last_library_error[2048];
 }
 
 LibraryHandle LoadSharedLibrary(const std::string& path) {
   void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
   if (handle == nullptr) {
     const char* error = ::dlerror();
-    last_library_error = error != nullptr ? error : "";
+    const std::size_t length =
+        std::string_view(error != nullptr ? error : "").copy(last_library_error, sizeof last_library_error - 1);
+    last_library_error[length] = '\0';
   }
   return handle;
 }
@@ -358,7 +366,7 @@ void FreeSharedLibrary(LibraryHandle library) {
   if (library != nullptr) ::dlclose(library);
 }
 
-std::string LastSystemErrorText() { return last_library_error; }
+std::string LastSystemErrorText() { return std::string(last_library_error); }
 
 void SuppressErrorDialogs() {}
 
@@ -483,5 +491,89 @@ std::optional<bool> ProcessIsElevated() {
 }
 
 void InitCommonControls() {}
+
+// ---- Signals and clock ------------------------------------------------------
+
+// A signal is a flag under a mutex, with a condition variable on the
+// monotonic clock so that a change of the system time cannot stretch a wait.
+struct PlatformSignal {
+  pthread_mutex_t lock;
+  pthread_cond_t raised_changed;
+  bool raised = false;
+};
+
+SignalRef CreateSignal() {
+  auto* signal = new (std::nothrow) PlatformSignal;
+  if (signal == nullptr) return nullptr;
+  pthread_condattr_t attributes;
+  ::pthread_condattr_init(&attributes);
+  ::pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+  const bool made = ::pthread_mutex_init(&signal->lock, nullptr) == 0 &&
+                    ::pthread_cond_init(&signal->raised_changed, &attributes) == 0;
+  ::pthread_condattr_destroy(&attributes);
+  if (!made) {
+    delete signal;
+    return nullptr;
+  }
+  return signal;
+}
+
+void RaiseSignal(SignalRef signal) {
+  ::pthread_mutex_lock(&signal->lock);
+  signal->raised = true;
+  ::pthread_cond_broadcast(&signal->raised_changed);
+  ::pthread_mutex_unlock(&signal->lock);
+}
+
+void ResetSignal(SignalRef signal) {
+  ::pthread_mutex_lock(&signal->lock);
+  signal->raised = false;
+  ::pthread_mutex_unlock(&signal->lock);
+}
+
+bool WaitForSignal(SignalRef signal, unsigned milliseconds) {
+  timespec deadline;
+  ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += static_cast<time_t>(milliseconds / 1000);
+  deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  ::pthread_mutex_lock(&signal->lock);
+  int waited = 0;
+  while (!signal->raised && waited == 0) {
+    waited = ::pthread_cond_timedwait(&signal->raised_changed, &signal->lock, &deadline);
+  }
+  const bool raised = signal->raised;
+  ::pthread_mutex_unlock(&signal->lock);
+  return raised;
+}
+
+void DestroySignal(SignalRef signal) {
+  if (signal == nullptr) return;
+  // A raiser may still be leaving its critical section: once the lock has
+  // been ours, nothing touches the signal any more.
+  ::pthread_mutex_lock(&signal->lock);
+  ::pthread_mutex_unlock(&signal->lock);
+  ::pthread_cond_destroy(&signal->raised_changed);
+  ::pthread_mutex_destroy(&signal->lock);
+  delete signal;
+}
+
+namespace {
+
+unsigned long long MonotonicMicroseconds() {
+  timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<unsigned long long>(now.tv_sec) * 1000000ULL +
+         static_cast<unsigned long long>(now.tv_nsec) / 1000ULL;
+}
+
+const unsigned long long microseconds_at_start = MonotonicMicroseconds();
+
+}  // namespace
+
+unsigned long long MicrosecondsSinceStart() { return MonotonicMicroseconds() - microseconds_at_start; }
 
 }  // namespace nxo::platform

@@ -12,12 +12,14 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "platform/platform.h"
@@ -41,25 +43,25 @@ void* DetachedTrampoline(void* raw) {
 // The libX11 entry points the splash uses, looked up once.
 struct X11Library {
   bool loaded = false;
-  Display* (*OpenDisplay)(const char*);
-  int (*CloseDisplay)(Display*);
+  Display* (*OpenDisplay)(const char*) = nullptr;
+  int (*CloseDisplay)(Display*) = nullptr;
   Window (*CreateWindow)(Display*, Window, int, int, unsigned, unsigned, unsigned, int, unsigned,
-                         Visual*, unsigned long, XSetWindowAttributes*);
-  int (*DestroyWindow)(Display*, Window);
-  int (*MapRaised)(Display*, Window);
-  int (*StoreName)(Display*, Window, const char*);
-  Atom (*InternAtom)(Display*, const char*, Bool);
-  int (*ChangeProperty)(Display*, Window, Atom, Atom, int, int, const unsigned char*, int);
-  void (*SetWMNormalHints)(Display*, Window, XSizeHints*);
-  XImage* (*CreateImage)(Display*, Visual*, unsigned, int, int, char*, unsigned, unsigned, int, int);
-  int (*PutImage)(Display*, Drawable, GC, XImage*, int, int, int, int, unsigned, unsigned);
-  GC (*CreateGC)(Display*, Drawable, unsigned long, XGCValues*);
-  int (*FreeGC)(Display*, GC);
-  int (*Pending)(Display*);
-  int (*NextEvent)(Display*, XEvent*);
-  int (*Flush)(Display*);
-  int (*SetInputFocus)(Display*, Window, int, Time);
-  int (*Free)(void*);
+                         Visual*, unsigned long, XSetWindowAttributes*) = nullptr;
+  int (*DestroyWindow)(Display*, Window) = nullptr;
+  int (*MapRaised)(Display*, Window) = nullptr;
+  int (*StoreName)(Display*, Window, const char*) = nullptr;
+  Atom (*InternAtom)(Display*, const char*, Bool) = nullptr;
+  int (*ChangeProperty)(Display*, Window, Atom, Atom, int, int, const unsigned char*, int) = nullptr;
+  void (*SetWMNormalHints)(Display*, Window, XSizeHints*) = nullptr;
+  XImage* (*CreateImage)(Display*, Visual*, unsigned, int, int, char*, unsigned, unsigned, int, int) = nullptr;
+  int (*PutImage)(Display*, Drawable, GC, XImage*, int, int, int, int, unsigned, unsigned) = nullptr;
+  GC (*CreateGC)(Display*, Drawable, unsigned long, XGCValues*) = nullptr;
+  int (*FreeGC)(Display*, GC) = nullptr;
+  int (*Pending)(Display*) = nullptr;
+  int (*NextEvent)(Display*, XEvent*) = nullptr;
+  int (*Flush)(Display*) = nullptr;
+  int (*SetInputFocus)(Display*, Window, int, Time) = nullptr;
+  int (*Free)(void*) = nullptr;
 };
 
 template <typename Function>
@@ -68,10 +70,10 @@ bool Bind(void* library, const char* name, Function& function) {
   return function != nullptr;
 }
 
-const X11Library& X11() {
-  static X11Library x11;
-  static std::once_flag once;
-  std::call_once(once, [] {
+X11Library x11;
+pthread_once_t x11_bound = PTHREAD_ONCE_INIT;
+
+void BindX11() {
     void* library = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) return;
     x11.loaded = Bind(library, "XOpenDisplay", x11.OpenDisplay) &&
@@ -92,7 +94,10 @@ const X11Library& X11() {
                  Bind(library, "XFlush", x11.Flush) &&
                  Bind(library, "XSetInputFocus", x11.SetInputFocus) &&
                  Bind(library, "XFree", x11.Free);
-  });
+}
+
+const X11Library& X11() {
+  ::pthread_once(&x11_bound, BindX11);
   return x11;
 }
 

@@ -344,7 +344,7 @@ std::string ResolveLinks(const std::string& path) {
   // launcher still starts on systems that lack it (and has no links to
   // follow there).
   using FinalPathName = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
-  static const FinalPathName final_path_name = reinterpret_cast<FinalPathName>(
+  const FinalPathName final_path_name = reinterpret_cast<FinalPathName>(
       reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"),
                                                "GetFinalPathNameByHandleA")));
   if (final_path_name == nullptr) return path;
@@ -522,6 +522,47 @@ void InitCommonControls() {
   controls.dwSize = 8;
   controls.dwICC = 0;
   ::InitCommonControlsEx(&controls);
+}
+
+// ---- Signals and clock ------------------------------------------------------
+
+// A signal is a manual-reset event: once raised it stays raised.
+SignalRef CreateSignal() {
+  return reinterpret_cast<SignalRef>(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+}
+
+void RaiseSignal(SignalRef signal) { ::SetEvent(reinterpret_cast<HANDLE>(signal)); }
+
+void ResetSignal(SignalRef signal) { ::ResetEvent(reinterpret_cast<HANDLE>(signal)); }
+
+bool WaitForSignal(SignalRef signal, unsigned milliseconds) {
+  return ::WaitForSingleObject(reinterpret_cast<HANDLE>(signal), milliseconds) == WAIT_OBJECT_0;
+}
+
+void DestroySignal(SignalRef signal) {
+  if (signal != nullptr) ::CloseHandle(reinterpret_cast<HANDLE>(signal));
+}
+
+namespace {
+
+long long PerformanceCounter() {
+  LARGE_INTEGER now;
+  ::QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
+const long long counter_at_start = PerformanceCounter();
+
+}  // namespace
+
+unsigned long long MicrosecondsSinceStart() {
+  LARGE_INTEGER frequency;
+  ::QueryPerformanceFrequency(&frequency);
+  const long long ticks = PerformanceCounter() - counter_at_start;
+  // Seconds and the remainder apart, so that the product cannot overflow.
+  return static_cast<unsigned long long>(ticks / frequency.QuadPart) * 1000000ULL +
+         static_cast<unsigned long long>(ticks % frequency.QuadPart) * 1000000ULL /
+             static_cast<unsigned long long>(frequency.QuadPart);
 }
 
 }  // namespace nxo::platform
