@@ -3,6 +3,7 @@
 #include "natives/natives.h"
 
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "jni/jni_helpers.h"
@@ -51,25 +52,21 @@ const NativeEntry kNatives[] = {
 #undef NXO_NATIVE
 };
 
-}  // namespace
+// The classes every start uses, bound at once. Binding a class means finding
+// it, and so loading, verifying and initialising it: the others bind their
+// own natives when they initialise (Handler.bindNatives), so that a start
+// which never uses them never loads them.
+constexpr std::string_view kStartClasses[] = {"com/tarnwick/nxo/Handler",
+                                              "com/tarnwick/nxo/KestrelClassLoader"};
 
-int RegisterLauncherNatives(JNIEnv* env) {
-  // Finding a class initialises it, and its static initialiser decides by
-  // this property whether to load the executable as a library.
-  jni::SetSystemProperty(env, kNativesRegisteredProperty, "true");
+// Binds the table's natives of the class named |class_name| (internal form)
+// to |target|, one method at a time: a class version that does not declare
+// one of them native must not keep the others from being bound.
+int RegisterClassNatives(JNIEnv* env, jclass target, std::string_view class_name) {
   int registered = 0;
-  const char* current_name = nullptr;
-  jni::LocalRef<jclass> current_class;
   for (const NativeEntry& entry : kNatives) {
-    if (current_name == nullptr || std::strcmp(current_name, entry.class_name) != 0) {
-      current_name = entry.class_name;
-      current_class = jni::FindClass(env, entry.class_name);
-      if (!current_class) jni::CheckException(env, false);
-    }
-    if (!current_class) continue;
-    // One method at a time: a class version that does not declare one of
-    // them native must not keep the others from being bound.
-    if (env->RegisterNatives(current_class.get(), &entry.method, 1) == JNI_OK) {
+    if (class_name != entry.class_name) continue;
+    if (env->RegisterNatives(target, &entry.method, 1) == JNI_OK) {
       ++registered;
     } else {
       jni::CheckException(env, false);
@@ -78,4 +75,46 @@ int RegisterLauncherNatives(JNIEnv* env) {
   return registered;
 }
 
+// The internal name ("a/b/C") of |target|, or empty when it cannot be read.
+std::string InternalClassName(JNIEnv* env, jclass target) {
+  jni::LocalRef<jclass> class_class(env, env->GetObjectClass(target));
+  jmethodID get_name = class_class ? env->GetMethodID(class_class.get(), "getName", "()Ljava/lang/String;") : nullptr;
+  if (get_name == nullptr) {
+    jni::CheckException(env, false);
+    return std::string();
+  }
+  jni::LocalRef<jstring> name(env, static_cast<jstring>(env->CallObjectMethod(target, get_name)));
+  if (jni::CheckException(env, false) || !name) return std::string();
+  std::string internal;
+  for (char16_t unit : jni::StringUnits(env, name.get())) {
+    if (unit > 0x7f) return std::string();  // no class of the table
+    internal.push_back(unit == u'.' ? '/' : static_cast<char>(unit));
+  }
+  return internal;
+}
+
+}  // namespace
+
+int RegisterLauncherNatives(JNIEnv* env) {
+  // Finding a class initialises it, and its static initialiser decides by
+  // this property whether to load the executable as a library.
+  jni::SetSystemProperty(env, kNativesRegisteredProperty, "true");
+  int registered = 0;
+  for (std::string_view class_name : kStartClasses) {
+    jni::LocalRef<jclass> found = jni::FindClass(env, class_name);
+    if (!found) {
+      jni::CheckException(env, false);
+      continue;
+    }
+    registered += RegisterClassNatives(env, found.get(), class_name);
+  }
+  return registered;
+}
+
 }  // namespace nxo::natives
+
+extern "C" void JNICALL Java_com_tarnwick_nxo_Handler_bindNatives(JNIEnv* env, jclass, jclass target) {
+  if (target == nullptr) return;
+  const std::string name = nxo::natives::InternalClassName(env, target);
+  if (!name.empty()) nxo::natives::RegisterClassNatives(env, target, name);
+}

@@ -21,6 +21,7 @@
 //
 // No include guard: included several times with different NXO_NATIVE macros.
 
+NXO_NATIVE(Handler, bindNatives, "(Ljava/lang/Class;)V", 12, void, (JNIEnv*, jclass, jclass))
 NXO_NATIVE(Handler, loadResourceData, "(Ljava/lang/String;)[B", 12, jbyteArray, (JNIEnv*, jobject, jstring))
 NXO_NATIVE(Instances, flush, "()V", 8, void, (JNIEnv*, jclass))
 NXO_NATIVE(Instances, getCurrentInstance, "()I", 8, jint, (JNIEnv*, jclass))

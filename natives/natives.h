@@ -26,11 +26,14 @@ namespace nxo::natives {
 // already bound, so their static initialisers skip System.load.
 inline constexpr char kNativesRegisteredProperty[] = "nxo.natives.registered";
 
-// Binds every native of the table to its class with RegisterNatives, for
-// platforms where the JVM cannot load the running executable as a library.
-// Sets kNativesRegisteredProperty to "true" first, because finding a class
-// runs its static initialiser. A class missing from the class path, or a
-// method that its class does not declare native, is skipped and its exception
+// Binds the natives of the classes every start uses (Handler and
+// KestrelClassLoader) with RegisterNatives, for platforms where the JVM
+// cannot load the running executable as a library; the other classes of the
+// table bind theirs through Handler.bindNatives when they initialise, so a
+// start that does not use them does not load them. Sets
+// kNativesRegisteredProperty to "true" first, because finding a class runs
+// its static initialiser. A class missing from the class path, or a method
+// that its class does not declare native, is skipped and its exception
 // cleared: not every payload carries every class. Returns the number of
 // methods bound; nothing is left pending.
 int RegisterLauncherNatives(JNIEnv* env);

@@ -52,6 +52,24 @@ public class Handler extends URLStreamHandler {
         }
     }
 
+    /**
+     * Loads the natives of class c, one of this package's classes that the
+     * launcher does not bind at start because a start need not use it: where
+     * the launcher binds natives itself it binds c's now, elsewhere this is
+     * loadNatives(). Unbound natives report the link error at their first
+     * call.
+     */
+    static void loadNatives(Class<?> c) {
+        if (System.getProperty("nxo.app.path") != null
+                && "true".equals(System.getProperty("nxo.natives.registered"))) {
+            bindNatives(c);
+        } else {
+            loadNatives();
+        }
+    }
+
+    private static native void bindNatives(Class<?> c);
+
     @Override
     protected URLConnection openConnection(URL url) {
         final String key = url.toString();

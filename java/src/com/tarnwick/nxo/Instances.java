@@ -10,7 +10,7 @@ public class Instances {
 
     static {
         // Unbound natives report the link error at their first call.
-        Handler.loadNatives();
+        Handler.loadNatives(Instances.class);
     }
 
     /** Receives objects that other instances send to this one. */

@@ -7,7 +7,7 @@ public class RedirOutputStream extends OutputStream {
 
     static {
         // Unbound natives make writing report the link error.
-        Handler.loadNatives();
+        Handler.loadNatives(RedirOutputStream.class);
     }
 
     /** The native output target, set by the launcher after construction. */

@@ -11,7 +11,7 @@ public final class SplashScreen {
 
     static {
         // Unbound natives make the native splash report the link error.
-        Handler.loadNatives();
+        Handler.loadNatives(SplashScreen.class);
     }
 
     private static SplashScreen self;
