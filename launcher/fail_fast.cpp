@@ -28,9 +28,11 @@ namespace {
   std::abort();
 }
 
+// malloc(0) may answer null; new never does.
+void* AllocateOrNull(std::size_t size) { return std::malloc(size != 0 ? size : 1); }
+
 void* Allocate(std::size_t size) {
-  // malloc(0) may answer null; new never does.
-  void* block = std::malloc(size != 0 ? size : 1);
+  void* block = AllocateOrNull(size);
   if (block == nullptr) Fail("out of memory");
   return block;
 }
@@ -41,12 +43,8 @@ void* Allocate(std::size_t size) {
 // versions throw std::bad_alloc.
 void* operator new(std::size_t size) { return Allocate(size); }
 void* operator new[](std::size_t size) { return Allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return std::malloc(size != 0 ? size : 1);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  return std::malloc(size != 0 ? size : 1);
-}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return AllocateOrNull(size); }
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }

@@ -2,7 +2,6 @@
 // where the JVM cannot load the running executable as a native library.
 #include "natives/natives.h"
 
-#include <cstring>
 #include <string>
 #include <string_view>
 

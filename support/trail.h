@@ -52,7 +52,9 @@ void Line(const char* area, const char* format, ...) NXO_TRAIL_PRINTF_FORMAT(2, 
 
 // The clock lines are stamped with: microseconds since the process started.
 // The launcher passes the platform's monotonic one before it opens the trail
-// (this folder knows no operating system); until then lines carry 0.
+// (this folder knows no operating system); until then lines carry 0. Not
+// std::chrono: MinGW's library clock brings the C++ exception runtime into
+// the Windows stubs.
 using Clock = unsigned long long (*)();
 void UseClock(Clock microseconds_since_start);
 

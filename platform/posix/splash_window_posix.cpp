@@ -12,14 +12,12 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <new>
 #include <vector>
 
 #include "platform/platform.h"
@@ -74,26 +72,26 @@ X11Library x11;
 pthread_once_t x11_bound = PTHREAD_ONCE_INIT;
 
 void BindX11() {
-    void* library = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) return;
-    x11.loaded = Bind(library, "XOpenDisplay", x11.OpenDisplay) &&
-                 Bind(library, "XCloseDisplay", x11.CloseDisplay) &&
-                 Bind(library, "XCreateWindow", x11.CreateWindow) &&
-                 Bind(library, "XDestroyWindow", x11.DestroyWindow) &&
-                 Bind(library, "XMapRaised", x11.MapRaised) &&
-                 Bind(library, "XStoreName", x11.StoreName) &&
-                 Bind(library, "XInternAtom", x11.InternAtom) &&
-                 Bind(library, "XChangeProperty", x11.ChangeProperty) &&
-                 Bind(library, "XSetWMNormalHints", x11.SetWMNormalHints) &&
-                 Bind(library, "XCreateImage", x11.CreateImage) &&
-                 Bind(library, "XPutImage", x11.PutImage) &&
-                 Bind(library, "XCreateGC", x11.CreateGC) &&
-                 Bind(library, "XFreeGC", x11.FreeGC) &&
-                 Bind(library, "XPending", x11.Pending) &&
-                 Bind(library, "XNextEvent", x11.NextEvent) &&
-                 Bind(library, "XFlush", x11.Flush) &&
-                 Bind(library, "XSetInputFocus", x11.SetInputFocus) &&
-                 Bind(library, "XFree", x11.Free);
+  void* library = ::dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) return;
+  x11.loaded = Bind(library, "XOpenDisplay", x11.OpenDisplay) &&
+               Bind(library, "XCloseDisplay", x11.CloseDisplay) &&
+               Bind(library, "XCreateWindow", x11.CreateWindow) &&
+               Bind(library, "XDestroyWindow", x11.DestroyWindow) &&
+               Bind(library, "XMapRaised", x11.MapRaised) &&
+               Bind(library, "XStoreName", x11.StoreName) &&
+               Bind(library, "XInternAtom", x11.InternAtom) &&
+               Bind(library, "XChangeProperty", x11.ChangeProperty) &&
+               Bind(library, "XSetWMNormalHints", x11.SetWMNormalHints) &&
+               Bind(library, "XCreateImage", x11.CreateImage) &&
+               Bind(library, "XPutImage", x11.PutImage) &&
+               Bind(library, "XCreateGC", x11.CreateGC) &&
+               Bind(library, "XFreeGC", x11.FreeGC) &&
+               Bind(library, "XPending", x11.Pending) &&
+               Bind(library, "XNextEvent", x11.NextEvent) &&
+               Bind(library, "XFlush", x11.Flush) &&
+               Bind(library, "XSetInputFocus", x11.SetInputFocus) &&
+               Bind(library, "XFree", x11.Free);
 }
 
 const X11Library& X11() {
