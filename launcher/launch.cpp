@@ -123,12 +123,16 @@ NeverDestroyed<runtime::SharingPlan> process_sharing_plan;
 
 runtime::SharingPlan& ProcessSharingPlan() { return process_sharing_plan.get(); }
 
-void PublishAtExit() { runtime::PublishPendingArchive(ProcessSharingPlan()); }
+// The executable a training start runs: this one.
+NeverDestroyed<std::string> process_executable;
+
+void PublishAtExit() { runtime::FinishSharingPlan(ProcessSharingPlan(), process_executable.get()); }
 
 }  // namespace
 
 void AppendClassDataSharingOptions(const config::LaunchConfig& config, const StringList& configured_options,
-                                   const std::string& library, runtime::JvmHost& host) {
+                                   const std::string& library, runtime::JvmHost& host,
+                                   const std::string& training_lists) {
   if (config::keys::ClassDataSharing(config) != config::ClassDataSharingMode::kAuto) return;
   const int feature = runtime::ReleaseFeatureVersion(runtime::ReadRuntimeRelease(library));
   const runtime::SharingMechanism mechanism = runtime::MechanismOfFeatureVersion(feature);
@@ -151,9 +155,12 @@ void AppendClassDataSharingOptions(const config::LaunchConfig& config, const Str
     options_text.append(configured_options.View(i)).push_back('\n');
   plan = runtime::PlanClassDataSharing(
       mechanism, runtime::SharingDirectory(cache, config.ExecutablePath()),
-      runtime::SharingKey(config.ExecutablePath(), library, class_path, options_text), configured_options);
+      runtime::SharingKey(config.ExecutablePath(), library, class_path, options_text), configured_options,
+      training_lists);
   for (const std::string& option : plan.options) host.options.Append(option);
-  if (!plan.pending_archive.empty()) std::atexit(PublishAtExit);
+  process_executable.get() = config.ExecutablePath();
+  if (!plan.pending_archive.empty() || !plan.recorded_lists.empty() || !plan.training_lists.empty())
+    std::atexit(PublishAtExit);
 }
 
 void PublishClassDataArchive() { PublishAtExit(); }
@@ -330,7 +337,14 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
     result = kNoRuntime;
   } else {
     NXO_TRAIL("jvm", "library %s", library.c_str());
-    AppendClassDataSharingOptions(config, options, library, host);
+    AppendClassDataSharingOptions(config, options, library, host, context.training_lists);
+    // A training start that has nothing to train from (lists of another
+    // build, or an archive already there) runs no JVM, and certainly not
+    // the application.
+    if (!context.training_lists.empty() && ProcessSharingPlan().training_lists.empty()) {
+      NXO_TRAIL("cds", "nothing to train");
+      return kLaunchOk;
+    }
     if (trail::On()) {
       for (std::size_t i = 0; i < host.options.Size(); ++i)
         trail::Line("jvm", "option %zu: %s", i + 1, host.options.At(i));
@@ -362,7 +376,8 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
     JNIEnv* env = host.env;
     if (!config::keys::AsSystemClassLoader(config)) AppendProtocolHandlerPackage(env);
     if (startup_hook != nullptr) startup_hook(context);
-    const bool close_on_window = config::keys::SplashCloseOnWindow(config);
+    const bool close_on_window =
+        context.training_lists.empty() && config::keys::SplashCloseOnWindow(config);
     if (close_on_window) splash::InstallSplashCloseOnWindow(env);
     splash::ApplyLaunchClosePolicy(close_on_window ? kSplashAwaitingWindowMs : kSplashAfterLaunchMs);
     StringList argument_lines = Collect(config, "argv", ValueForm::kUtf8);
@@ -376,7 +391,8 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
   NXO_TRAIL("jvm", "launch result %d", result);
   // The runtime has described an exception out of main; no box repeats it.
   if (result == kMainThrew) return kMainThrewExitCode;
-  if (result != kLaunchOk) ReportFailure(context.messages, result, version, min_jre, max_jre);
+  if (result != kLaunchOk && context.training_lists.empty())
+    ReportFailure(context.messages, result, version, min_jre, max_jre);
   return result;
 }
 

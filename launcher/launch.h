@@ -82,15 +82,20 @@ std::string JavaCommandOption(const StringList& configured_options, const std::s
                               const StringList& argument_lines, int argument_count, char** arguments);
 
 // With "classdatasharing auto": the options that hand the JVM the
-// application's class-data archive, or have it write one at exit, for the
-// runtime of |library|; they go after every other option. Empty when the
-// runtime has no mechanism or the cache cannot be used.
+// application's class-data archive, or have it record the classes it loads
+// for a training start (or, in the training start of |training_lists|, write
+// the archive at exit), for the runtime of |library|; they go after every
+// other option. Empty when the runtime has no mechanism or the cache cannot
+// be used.
 void AppendClassDataSharingOptions(const config::LaunchConfig& config, const StringList& configured_options,
-                                   const std::string& library, runtime::JvmHost& host);
+                                   const std::string& library, runtime::JvmHost& host,
+                                   const std::string& training_lists = std::string());
 
-// Publishes the archive the JVM wrote at exit. Called once DestroyJavaVM has
-// returned, and from the C runtime's exit, which the JVM calls on
-// System.exit after writing the archive; the second call finds nothing.
+// Publishes the archive a training start's JVM wrote at exit, or starts the
+// training start after a start that recorded its classes. Called once
+// DestroyJavaVM has returned, and from the C runtime's exit, which the JVM
+// calls on System.exit after writing the archive and the lists; the second
+// call finds nothing.
 void PublishClassDataArchive();
 
 }  // namespace nxo::launcher

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <clocale>
+#include <optional>
+#include <string>
 
 #include "config/integrity.h"
 #include "config/keys.h"
@@ -15,6 +17,7 @@
 #include "splash/splash.h"
 #include "natives/instance_natives.h"
 #include "platform/platform.h"
+#include "runtime/class_data_sharing.h"
 #include "runtime/jvm_host.h"
 #include "support/path.h"
 #include "support/text.h"
@@ -128,6 +131,30 @@ Integrity CheckIntegrity(const std::string& executable_path) {
   return intact ? Integrity::kIntact : Integrity::kModified;
 }
 
+namespace {
+
+// A training start (see runtime/class_data_sharing.h): the JVM only loads the
+// classes an earlier start recorded and writes the archive at its exit. It
+// shows nothing, takes no instance entry or lock, redirects nothing, and runs
+// at the lowest priority, which the JVM's threads inherit.
+int RunTrainingStart(StartupContext& context, const std::string& lists) {
+  NXO_TRAIL("start", "training start for %s", lists.c_str());
+  platform::LowerThreadPriority();
+  context.training_lists = lists;
+  natives::PublishNativeContext(&context.natives);
+  LaunchRequest request;
+  request.context = &context;
+  request.argument_count = 0;
+  request.startup_hook = nullptr;
+  const unsigned result = platform::RunOnNewThread(RunLaunch, &request);
+  runtime::UnloadJvm(context.host);
+  natives::PublishNativeContext(nullptr);
+  NXO_TRAIL("exit", "training start ended: %u", result);
+  return static_cast<int>(result);
+}
+
+}  // namespace
+
 int RunStartup(int argc, char** argv) {
   trail::UseClock(platform::MicrosecondsSinceStart);
   trail::OpenFromEnvironment();
@@ -137,6 +164,8 @@ int RunStartup(int argc, char** argv) {
   StartupContext context(config::LaunchConfig::OfRunningExecutable());
   config::LaunchConfig& config = context.config;
   if (platform::GetEnvironment(kCheckRuntimeVariable)) return CheckRuntimeOnly(context);
+  const std::optional<std::string> training_lists = platform::GetEnvironment(runtime::kTrainingVariable);
+  if (training_lists && !training_lists->empty()) return RunTrainingStart(context, *training_lists);
   natives::PublishNativeContext(&context.natives);
   context.instances.Open(config::keys::AppId(config));
   instances::SetCurrentInstanceState(context.instances.State());

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "config/launch_config.h"
@@ -38,6 +39,9 @@ struct StartupContext {
   // and message boxes reach it through the splash's process-wide reference).
   std::shared_ptr<splash::SplashWindow> splash;
   instances::InstanceGroup instances;  // the shared instance table and this process's entry
+  // In a training start (the environment names class lists): the lists; the
+  // application does not run, and nothing is shown.
+  std::string training_lists;
 };
 
 }  // namespace nxo::launcher

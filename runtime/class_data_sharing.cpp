@@ -16,6 +16,11 @@ namespace {
 constexpr std::string_view kVersionLine = "JAVA_VERSION=";
 constexpr std::string_view kArchiveSuffix = ".jsa";
 constexpr std::string_view kPendingSuffix = ".tmp";
+constexpr std::string_view kListSuffix = ".lst";
+constexpr std::string_view kJvmListSuffix = ".jvm.lst";
+constexpr std::string_view kLoaderListSuffix = ".loader.lst";
+// "<key>.failed": a training start of this key wrote no archive.
+constexpr std::string_view kFailedSuffix = ".failed";
 
 // Options by which the configuration already decides about sharing; the
 // launcher then adds nothing of its own.
@@ -94,13 +99,15 @@ bool IsIntactPublishedArchive(const std::string& directory, const std::string& n
          StartsLikeAnArchive(directory + name);
 }
 
-// "<key>.<pid>.tmp" whose writing process has ended: the JVM wrote it, or
-// not, and nobody will publish it now (the process was killed, or its exit
-// did not run the launcher's handlers). A reused id only keeps it longer.
+// "<key>.<pid>.tmp" or "<key>.<pid>.*.lst" whose process has ended: the JVM
+// wrote it, or not, and nobody will publish or train from it now (the
+// process was killed, or its exit did not run the launcher's handlers; a
+// training start takes lists over under its own id first). A reused id only
+// keeps it longer.
 bool IsOrphanedPending(const std::string& name, const std::string& key) {
   const std::size_t digits = key.size() + 1;
-  const std::size_t end = name.size() - kPendingSuffix.size();
-  if (end <= digits) return false;
+  const std::size_t end = name.find('.', digits);
+  if (end == std::string::npos || end <= digits) return true;
   const std::string id = name.substr(digits, end - digits);
   if (id.find_first_not_of("0123456789") != std::string::npos) return true;
   return platform::ProcessLifeStamp(static_cast<platform::ProcessId>(std::atol(id.c_str()))) == 0;
@@ -108,22 +115,29 @@ bool IsOrphanedPending(const std::string& name, const std::string& key) {
 
 // Looks through the application's folder: returns the intact published
 // archive of |key| (or, for |auto_name|, keeps that file) and removes every
-// other archive, and pending archives of other keys. Pending archives of this
-// key stay while none is published and their writer runs: another start may
-// be writing one.
+// other archive, and pending archives and lists of other keys. Pending
+// archives and lists of this key stay while none is published and their
+// process runs: another start may be writing or training. |training_failed|
+// tells whether a training start of this key wrote no archive.
 std::string TidySharingDirectory(const std::string& directory, const std::string& key,
-                                 const std::string& auto_name) {
+                                 const std::string& auto_name, bool& training_failed) {
   std::vector<std::string> names;
   platform::ListDirectory(directory + "*", [&](const platform::DirectoryEntry& entry) {
     if (!entry.is_directory) names.push_back(entry.name);
     return true;
   });
+  training_failed = false;
   std::string published;
   std::vector<std::string> pending_of_key;
   for (const std::string& name : names) {
     const bool archive = EndsWith(name, kArchiveSuffix);
-    const bool pending = EndsWith(name, kPendingSuffix);
-    if (!archive && !pending) continue;
+    const bool pending = EndsWith(name, kPendingSuffix) || EndsWith(name, kListSuffix);
+    const bool failed = EndsWith(name, kFailedSuffix);
+    if (!archive && !pending && !failed) continue;
+    if (failed && name == key + std::string(kFailedSuffix)) {
+      training_failed = true;
+      continue;
+    }
     if (pending && StartsWith(name, key + ".") && !IsOrphanedPending(name, key)) {
       pending_of_key.push_back(name);
       continue;
@@ -161,6 +175,49 @@ std::string ClaimPendingName(const std::string& directory, const std::string& ke
       directory + key + "." + std::to_string(platform::CurrentProcessId()) + std::string(kPendingSuffix);
   platform::RemoveFile(name);  // left by an earlier process of the same id
   return platform::CreateNewFile(name) ? name : std::string();
+}
+
+// A start without an archive records the classes it loads: the JVM lists
+// those of its own loaders, the application's loader the ones it defines.
+// Only where an archive could be written later, as ClaimPendingName proves.
+SharingPlan RecordingPlan(const std::string& directory, const std::string& key) {
+  SharingPlan plan;
+  const std::string probe = ClaimPendingName(directory, key);
+  if (probe.empty()) {
+    NXO_TRAIL("cds", "%s is not writable; starting without an archive", directory.c_str());
+    return plan;
+  }
+  platform::RemoveFile(probe);
+  plan.recorded_lists = directory + key + "." + std::to_string(platform::CurrentProcessId());
+  NXO_TRAIL("cds", "no archive yet; recording the loaded classes in %s.*", plan.recorded_lists.c_str());
+  plan.options = {"-XX:DumpLoadedClassList=" + plan.recorded_lists + std::string(kJvmListSuffix),
+                  "-Dnxo.cds.classlist=" + plan.recorded_lists + std::string(kLoaderListSuffix)};
+  return plan;
+}
+
+// Takes the lists a training start was handed over under this process's
+// id, so that no other start tidies them away while it runs. Empty when
+// |given| is not "<directory><key>.<digits>" or its JVM list is missing.
+std::string TakeOverLists(const std::string& directory, const std::string& key, const std::string& given) {
+  const std::string prefix = directory + key + ".";
+  const std::string id = StartsWith(given, prefix) ? given.substr(prefix.size()) : std::string();
+  if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos) return std::string();
+  const std::string taken = prefix + std::to_string(platform::CurrentProcessId());
+  if (taken == given) return taken;
+  if (!platform::RenameFile(given + std::string(kJvmListSuffix), taken + std::string(kJvmListSuffix)))
+    return std::string();
+  platform::RenameFile(given + std::string(kLoaderListSuffix), taken + std::string(kLoaderListSuffix));
+  return taken;
+}
+
+void RemoveLists(const std::string& lists) {
+  platform::RemoveFile(lists + std::string(kJvmListSuffix));
+  platform::RemoveFile(lists + std::string(kLoaderListSuffix));
+}
+
+void AddTrainingProperty(SharingPlan& plan, const std::string& lists) {
+  plan.training_lists = lists;
+  plan.options.push_back("-Dnxo.cds.train=" + lists);
 }
 
 }  // namespace
@@ -233,7 +290,8 @@ std::string SharingKey(const std::string& executable_path, const std::string& li
 }
 
 SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& directory,
-                                 const std::string& key, const StringList& configured_options) {
+                                 const std::string& key, const StringList& configured_options,
+                                 const std::string& training_lists) {
   SharingPlan plan;
   if (mechanism == SharingMechanism::kNone || key.empty() || directory.empty()) return plan;
   if (ConfigurationDecidesSharing(configured_options)) {
@@ -244,39 +302,75 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
     NXO_TRAIL("cds", "cannot create %s; starting without an archive", directory.c_str());
     return plan;
   }
+  const bool training = !training_lists.empty();
+  std::string lists;
+  if (training) {
+    lists = TakeOverLists(directory, key, training_lists);
+    if (lists.empty()) {
+      NXO_TRAIL("cds", "training lists %s are not this start's", training_lists.c_str());
+      return plan;
+    }
+  }
+  bool training_failed = false;
   if (mechanism == SharingMechanism::kAutoCreatedArchive) {
     // The JVM checks the archive against the runtime and this start's class
     // path itself, and writes a new one at exit when it cannot use it.
     const std::string name = key + std::string(kArchiveSuffix);
-    TidySharingDirectory(directory, key, name);
+    TidySharingDirectory(directory, key, name, training_failed);
+    const bool present = platform::StampOfFile(directory + name).has_value();
+    if (training && present) {
+      RemoveLists(lists);
+      return plan;
+    }
+    if (!present && !training) {
+      if (training_failed) return plan;
+      return RecordingPlan(directory, key);
+    }
     const std::string probe = ClaimPendingName(directory, key);
     if (probe.empty()) {
       NXO_TRAIL("cds", "%s is not writable; starting without an archive", directory.c_str());
+      if (training) RemoveLists(lists);
       return plan;
     }
     platform::RemoveFile(probe);
-    if (platform::StampOfFile(directory + name)) plan.archive = directory + name;
+    if (present) plan.archive = directory + name;
+    plan.pending_key = key;
+    plan.auto_archive = directory + name;
     plan.options = {"-XX:+AutoCreateSharedArchive", "-XX:SharedArchiveFile=" + directory + name};
     AddQuietOptions(plan);
+    if (training) AddTrainingProperty(plan, lists);
     return plan;
   }
-  const std::string published = TidySharingDirectory(directory, key, std::string());
+  const std::string published = TidySharingDirectory(directory, key, std::string(), training_failed);
   if (!published.empty()) {
+    if (training) {
+      RemoveLists(lists);
+      return plan;
+    }
     NXO_TRAIL("cds", "archive %s", published.c_str());
     plan.archive = published;
     plan.options = {"-XX:SharedArchiveFile=" + published};
     AddQuietOptions(plan);
     return plan;
   }
+  if (!training) {
+    if (training_failed) {
+      NXO_TRAIL("cds", "an earlier training start wrote no archive; starting without one");
+      return plan;
+    }
+    return RecordingPlan(directory, key);
+  }
   plan.pending_archive = ClaimPendingName(directory, key);
   if (plan.pending_archive.empty()) {
     NXO_TRAIL("cds", "%s is not writable; starting without an archive", directory.c_str());
+    RemoveLists(lists);
     return plan;
   }
-  NXO_TRAIL("cds", "no archive yet; the JVM writes %s at exit", plan.pending_archive.c_str());
+  NXO_TRAIL("cds", "training: the JVM writes %s at exit", plan.pending_archive.c_str());
   plan.pending_key = key;
   plan.options = {"-XX:ArchiveClassesAtExit=" + plan.pending_archive};
   AddQuietOptions(plan);
+  AddTrainingProperty(plan, lists);
   return plan;
 }
 
@@ -291,6 +385,34 @@ void PublishPendingArchive(const SharingPlan& plan) {
       DirectoryPart(plan.pending_archive) + plan.pending_key + "-" + std::to_string(stamp->size) +
       std::string(kArchiveSuffix);
   if (!platform::RenameFile(plan.pending_archive, published)) platform::RemoveFile(plan.pending_archive);
+}
+
+void FinishSharingPlan(SharingPlan& plan, const std::string& executable) {
+  if (!plan.training_lists.empty()) {
+    const bool wrote = !plan.pending_archive.empty()
+                           ? platform::StampOfFile(plan.pending_archive).value_or(platform::FileStamp{}).size != 0
+                           : StartsLikeAnArchive(plan.auto_archive);
+    PublishPendingArchive(plan);
+    RemoveLists(plan.training_lists);
+    if (!wrote) {
+      NXO_TRAIL("cds", "the training start wrote no archive");
+      platform::CreateNewFile(DirectoryPart(plan.training_lists) + plan.pending_key + std::string(kFailedSuffix));
+    }
+    plan.training_lists.clear();
+    plan.pending_archive.clear();
+    return;
+  }
+  PublishPendingArchive(plan);
+  plan.pending_archive.clear();
+  if (plan.recorded_lists.empty()) return;
+  const std::string lists = plan.recorded_lists;
+  plan.recorded_lists.clear();
+  const std::optional<platform::FileStamp> recorded = platform::StampOfFile(lists + std::string(kJvmListSuffix));
+  if (!recorded || recorded->size == 0 ||
+      !platform::StartDetachedCopy(executable, std::string(kTrainingVariable) + "=" + lists)) {
+    NXO_TRAIL("cds", "no training start");
+    RemoveLists(lists);
+  }
 }
 
 void CheckArchiveTaken(const SharingPlan& plan, const std::string& vm_info) {

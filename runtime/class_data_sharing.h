@@ -4,11 +4,15 @@
 // classes instead of parsing and verifying them again.
 //
 // Which mechanism a runtime has is known before the JVM exists, from the
-// "release" file of its home. The JVM writes an archive when it exits; the
-// launcher publishes it under its final name only once it is complete, so a
-// start never meets a half-written archive. Every failure (no cache, an
-// unwritable directory, a damaged archive) only means a start without the
-// archive.
+// "release" file of its home. Writing an archive costs the JVM more than the
+// whole start (on Java 17 about 100 ms, whatever the application), so the
+// first start does not: it only records which classes it loaded, and when it
+// has ended the launcher starts a copy of itself in the background, the
+// training start, which loads those classes without running the application
+// and has the JVM write the archive at its exit. The launcher publishes it
+// under its final name only once it is complete, so a start never meets a
+// half-written archive. Every failure (no cache, an unwritable directory, a
+// damaged archive) only means a start without the archive.
 #pragma once
 
 #include <cstdint>
@@ -44,7 +48,17 @@ struct SharingPlan {
   std::string pending_archive;  // empty unless the JVM writes one at exit
   std::string pending_key;      // the published name's key, without size
   std::string archive;          // the published archive handed to the JVM
+  // "<folder><key>.<pid>": the class lists "<...>.jvm.lst" (the JVM's) and
+  // "<...>.loader.lst" (the application loader's) that this start records
+  // for a training start, or, in a training start, the lists it loads.
+  std::string recorded_lists;
+  std::string training_lists;
+  std::string auto_archive;     // Java 19+: the archive the JVM itself writes
 };
+
+// The environment variable that makes a start the training start of the
+// class lists it names.
+inline constexpr const char* kTrainingVariable = "NXO_CDS_TRAINING";
 
 // The cache folder of one application: |cache_root|/nxo/cds/<executable hash>.
 std::string SharingDirectory(const std::string& cache_root, const std::string& executable_path);
@@ -62,13 +76,25 @@ std::string SharingKey(const std::string& executable_path, const std::string& li
 // Plans sharing for one start. |configured_options| are the option lines:
 // one that already chooses an archive or turns sharing off leaves the start
 // alone. Old archives of the application are removed on the way.
+// |training_lists| is empty, or in a training start the value of
+// kTrainingVariable: lists of this folder and key, which the plan takes over
+// (renamed to this process) and hands to the JVM; a training start given
+// lists of another key or folder gets an empty plan.
 SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& directory,
-                                 const std::string& key, const StringList& configured_options);
+                                 const std::string& key, const StringList& configured_options,
+                                 const std::string& training_lists = std::string());
 
 // Publishes the archive the JVM wrote at exit, once the JVM is done with it
 // (it wrote it on the way out): renamed to "<key>-<size>.jsa", or removed
 // when empty or missing. Does nothing without a pending archive.
 void PublishPendingArchive(const SharingPlan& plan);
+
+// Once the JVM of a start is gone: publishes what a training start's JVM
+// wrote and removes its lists (a training start that wrote no archive leaves
+// "<key>.failed", so that later starts do not train again for nothing); or,
+// after a start that recorded lists, starts the training start |executable|.
+// Does each only once.
+void FinishSharingPlan(SharingPlan& plan, const std::string& executable);
 
 // After the JVM was created with the plan's archive: |vm_info| is its
 // "java.vm.info" property, which names "sharing" while classes are mapped

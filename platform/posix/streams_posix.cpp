@@ -106,6 +106,33 @@ bool SpawnReadingFrom(const std::vector<std::string>& words, int input) {
 
 }  // namespace
 
+bool StartDetachedCopy(const std::string& executable, const std::string& assignment) {
+  std::vector<char*> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
+  environment.push_back(const_cast<char*>(assignment.c_str()));
+  environment.push_back(nullptr);
+  char* argv[] = {const_cast<char*>(executable.c_str()), nullptr};
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawnattr_init(&attributes);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  // A session of its own: a terminal's hang-up or Ctrl+C is not meant for it.
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
+  pid_t child = 0;
+  const int failed =
+      ::posix_spawn(&child, executable.c_str(), &actions, &attributes, argv, environment.data());
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  return failed == 0;
+}
+
 NativeHandle OpenAppendFile(const std::string& path) {
   int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   return AboveStandardDescriptors(fd);

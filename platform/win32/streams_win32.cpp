@@ -6,6 +6,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
@@ -105,6 +107,32 @@ NativeHandle OpenAppendFile(const std::string& path) {
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
   return FromHandle(file);
+}
+
+bool StartDetachedCopy(const std::string& executable, const std::string& assignment) {
+  const std::size_t equals = assignment.find('=');
+  if (equals == std::string::npos) return false;
+  // The copy inherits the environment as it is at its creation; this process
+  // is about to end, and gets its own back after.
+  const std::string name = assignment.substr(0, equals);
+  const char* previous = ::getenv(name.c_str());
+  const std::string restore = name + "=" + (previous != nullptr ? previous : "");
+  if (::_putenv(assignment.c_str()) != 0) return false;
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  std::string line = "\"" + executable + "\"";
+  PROCESS_INFORMATION process;
+  const DWORD flags = DETACHED_PROCESS | BELOW_NORMAL_PRIORITY_CLASS;
+  const bool started = ::CreateProcessA(executable.c_str(), line.data(), nullptr, nullptr, FALSE, flags,
+                                        nullptr, nullptr, &startup, &process);
+  ::_putenv(restore.c_str());
+  if (!started) return false;
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  return true;
 }
 
 NativeHandle StartPipedCommand(const std::string& command_line) {

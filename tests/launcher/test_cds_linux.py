@@ -1,15 +1,17 @@
 #!/usr/bin/env python3
 """Class-data sharing managed by the launcher, end to end on Linux with the
-installed JDK: the first start leaves an archive in the user's cache, later
-starts map the application's classes (those of the nested loader too) from
-it, and no damaged, missing or unwritable cache ever fails a start or
-reaches standard error."""
+installed JDK: the first start records the classes it loads, the training
+start it leaves behind writes an archive into the user's cache without
+running the application, later starts map the application's classes (those
+of the nested loader too) from it, and no damaged, missing or unwritable
+cache ever fails a start or reaches standard error."""
 import glob
 import os
 import shutil
 import subprocess
 import tempfile
 import textwrap
+import time
 import unittest
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -19,15 +21,27 @@ JDK = os.environ.get("NXO_TEST_JDK", "/usr/lib/jvm/java-17-openjdk-amd64")
 # (-XX:+AutoCreateSharedArchive); its tests are skipped where there is none.
 NEWER_JDK = os.environ.get("NXO_TEST_NEWER_JDK", "/usr/lib/jvm/temurin-25-jdk-amd64")
 
+# Every run of main and every initialisation of Helper leaves a line in the
+# file NXO_TEST_RUNS names, so that a test sees what ran where.
 APP = """
 package app;
+import java.io.FileWriter;
 public class Main {
+    static void note(String what) {
+        String file = System.getenv("NXO_TEST_RUNS");
+        if (file == null) return;
+        try (FileWriter out = new FileWriter(file, true)) { out.write(what + "\\n"); } catch (Exception e) { }
+    }
     public static void main(String[] args) {
+        note("main");
         System.out.println("value=" + new Helper().value());
         if (args.length > 0 && args[0].equals("exit7")) System.exit(7);
     }
 }
-class Helper { int value() { return 42; } }
+class Helper {
+    static { Main.note("Helper initialised"); }
+    int value() { return 42; }
+}
 """
 
 SHARED = "source: shared objects file (top)"
@@ -73,13 +87,31 @@ class ClassDataSharingTest(unittest.TestCase):
         if os.path.exists(self.external):
             os.remove(self.external)
 
-    def start(self, *args, log_classes=False, env=None):
+    def start(self, *args, log_classes=False, env=None, settle=True):
+        """Runs the executable, and then waits for the training start it may
+        have left behind (settle)."""
         if log_classes:
             with open(self.external, "w") as f:
                 f.write("option -Xlog:class+load=info\n")
         elif os.path.exists(self.external):
             os.remove(self.external)
-        return run([self.exe, *args], env or self.env)
+        result = run([self.exe, *args], env or self.env)
+        if settle:
+            self.wait_for_training((env or self.env)["XDG_CACHE_HOME"])
+        return result
+
+    def wait_for_training(self, cache, limit=90):
+        """Until no class list or pending archive is left in |cache|: the
+        first start leaves its lists before it ends, and the training start
+        removes them last."""
+        deadline = time.monotonic() + limit
+        while time.monotonic() < deadline:
+            busy = glob.glob(os.path.join(cache, "nxo", "cds", "*", "*.lst")) + \
+                glob.glob(os.path.join(cache, "nxo", "cds", "*", "*.tmp"))
+            if not busy:
+                return
+            time.sleep(0.02)
+        self.fail(f"training still busy after {limit} s: {busy}")
 
     def archives(self):
         return sorted(glob.glob(os.path.join(self.cache, "nxo", "cds", "*", "*")))
@@ -90,9 +122,25 @@ class ClassDataSharingTest(unittest.TestCase):
         self.assertEqual(result.stderr, "")
 
     def test_second_start_maps_the_application_classes_of_the_nested_loader(self):
-        first = self.start(log_classes=True)
+        runs = os.path.join(self.cache, "runs.txt")
+        self.env["NXO_TEST_RUNS"] = runs
+        trail = os.path.join(self.cache, "trail.txt")
+        first = self.start(log_classes=True, env=dict(self.env, NXO_TRACE=trail))
         self.assertCleanStart(first)
         self.assertNotIn(SHARED, first.stdout)
+        with open(trail) as f:
+            lines = f.read().splitlines()
+        # The first start only records; the training start (the same trail,
+        # through the environment) has the JVM write the archive.
+        first_start = lines[:next(i for i, line in enumerate(lines) if "training start for" in line)]
+        self.assertTrue(any("-XX:DumpLoadedClassList=" in line for line in first_start), first_start)
+        self.assertFalse(any("ArchiveClassesAtExit" in line or "AutoCreateSharedArchive" in line
+                             for line in first_start), first_start)
+        self.assertTrue(any("-Dnxo.cds.train=" in line for line in lines), lines)
+        # Training loads the application's classes without running or
+        # initialising anything of it.
+        with open(runs) as f:
+            self.assertEqual(f.read().splitlines(), ["main", "Helper initialised"])
         archives = self.archives()
         self.assertEqual(len(archives), 1, archives)
         self.assertTrue(archives[0].endswith(".jsa"), archives)
@@ -109,6 +157,8 @@ class ClassDataSharingTest(unittest.TestCase):
         self.assertIn("app.Main", names)
         self.assertIn("app.Helper", names)
         self.assertEqual(self.archives(), archives)
+        with open(runs) as f:
+            self.assertEqual(f.read().splitlines(), ["main", "Helper initialised"] * 2)
 
     def test_system_exit_keeps_its_code_and_still_publishes_the_archive(self):
         result = self.start("exit7")

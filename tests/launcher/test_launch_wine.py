@@ -15,6 +15,7 @@ import shutil
 import struct
 import subprocess
 import tempfile
+import time
 import unittest
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -327,8 +328,9 @@ class Launch(WineSession):
 
     def test_class_data_sharing_keeps_its_archive_in_local_app_data(self):
         # A runtime home whose release file names Java 17, with the double as
-        # its JVM library: the double writes an archive on its way out and
-        # "maps" one it is given, as a real runtime does.
+        # its JVM library: the double lists its classes when asked, writes an
+        # archive on its way out and "maps" one it is given, as a real
+        # runtime does.
         home = os.path.join(self.work, "jdk17")
         os.makedirs(os.path.join(home, "bin", "server"))
         shutil.copy(DOUBLE["full"], os.path.join(home, "bin", "server", "jvm.dll"))
@@ -338,24 +340,41 @@ class Launch(WineSession):
             "jre_order c", "jvmdll " + windows_path(os.path.join(home, "bin", "server", "jvm.dll")),
             "classdatasharing auto"])
         quiet = ["-Xshare:auto", "-Xlog:cds=off,cds+dynamic=off"]
+        training_log = os.path.join(self.work, "double.log.training")
+        if os.path.exists(training_log):
+            os.remove(training_log)
 
+        # The first start only records the classes it loads...
         first = self.start(app)
         self.assert_clean_run(first)
-        self.assertEqual(first.options[-2:], quiet, first)
-        self.assertTrue(first.options[-3].startswith("-XX:ArchiveClassesAtExit="), first)
-        pending = first.options[-3].split("=", 1)[1]
+        self.assertTrue(first.options[-2].startswith("-XX:DumpLoadedClassList="), first)
+        lists = first.options[-2].split("=", 1)[1][:-len(".jvm.lst")]
+        self.assertEqual(first.options[-1], "-Dnxo.cds.classlist=" + lists + ".loader.lst")
         # Wine gives every process its profile's %LOCALAPPDATA%, below the
         # prefix's drive C.
-        self.assertRegex(pending, r"^C:\\users\\[^\\]+\\AppData\\Local[\\/]nxo/cds/[0-9a-f]{16}/[0-9a-f]{16}\.\d+\.tmp$")
-        windows_folder = pending.rsplit("/", 1)[0] + "/"
+        self.assertRegex(lists, r"^C:\\users\\[^\\]+\\AppData\\Local[\\/]nxo/cds/[0-9a-f]{16}/[0-9a-f]{16}\.\d+$")
+        windows_folder = lists.rsplit("/", 1)[0] + "/"
         folder = os.path.join(os.environ.get("WINEPREFIX", os.path.join(ROOT, "build", "wine-prefix")),
                               "drive_c", *windows_folder[3:].replace("\\", "/").split("/"))
         self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+
+        # ...and leaves a training start behind, a process of its own, whose
+        # JVM writes the archive at exit; the launcher publishes it.
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and not [n for n in os.listdir(folder) if n.endswith(".jsa")]:
+            time.sleep(0.05)
+        while time.monotonic() < deadline and [n for n in os.listdir(folder) if n.endswith(".lst")]:
+            time.sleep(0.05)
         self.assertEqual(len(os.listdir(folder)), 1, os.listdir(folder))
         published = os.listdir(folder)[0]
         self.assertRegex(published, r"^[0-9a-f]{16}-\d+\.jsa$")
         # Wine keeps the read-only attribute the JVM sets as missing write bits.
         self.assertEqual(os.stat(os.path.join(folder, published)).st_mode & 0o222, 0)
+        with open(training_log, encoding="utf-8", errors="replace") as f:
+            training = Outcome(0, [], f.read().splitlines(), "")
+        self.assertEqual(training.options[-3:-1], quiet, training)
+        self.assertTrue(training.options[-4].startswith("-XX:ArchiveClassesAtExit=" + windows_folder), training)
+        self.assertTrue(training.options[-1].startswith("-Dnxo.cds.train=" + windows_folder), training)
 
         second = self.start(app)
         self.assert_clean_run(second)
@@ -364,12 +383,17 @@ class Launch(WineSession):
         self.assertEqual(second.lines("archive_mapped "), [windows_folder + published])
         self.assertEqual(os.listdir(folder), [published])
 
-        # A rebuilt executable gets a new archive; the old one, read-only as
+        # A rebuilt executable records anew; the old archive, read-only as
         # the JVM writes it, goes.
         app.restore()
         os.utime(app.exe, (1, 1))
-        self.assert_clean_run(self.start(app))
-        self.assertEqual(len(os.listdir(folder)), 1)
+        rebuilt = self.start(app)
+        self.assert_clean_run(rebuilt)
+        self.assertTrue(rebuilt.options[-2].startswith("-XX:DumpLoadedClassList="), rebuilt)
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and (len(os.listdir(folder)) != 1 or os.listdir(folder) == [published]):
+            time.sleep(0.05)
+        self.assertEqual(len(os.listdir(folder)), 1, os.listdir(folder))
         self.assertNotEqual(os.listdir(folder), [published])
 
     def test_an_exception_from_main_ends_with_1(self):

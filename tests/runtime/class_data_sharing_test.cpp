@@ -101,50 +101,143 @@ bool HasOption(const SharingPlan& plan, const std::string& option) {
   return std::find(plan.options.begin(), plan.options.end(), option) != plan.options.end();
 }
 
-TEST(ClassDataSharingTest, FirstStartClaimsAPendingArchiveAndPublishesWhatTheJvmWrote) {
+std::string OwnId() { return std::to_string(platform::CurrentProcessId()); }
+
+// Lists as a first start of process |id| leaves them; returns their base.
+std::string RecordedLists(const std::string& dir, const std::string& key, const std::string& id) {
+  const std::string lists = dir + key + "." + id;
+  WriteFile(lists + ".jvm.lst", "java/lang/Object\njavax/swing/JFrame\n");
+  WriteFile(lists + ".loader.lst", "app.Main\n");
+  return lists;
+}
+
+// An id no process has: the first start that recorded the lists has ended.
+constexpr const char* kEndedId = "2147483646";
+
+// A start without an archive only records which classes it loads; writing
+// the archive is left to a training start, which takes the lists over under
+// its own id, has the JVM write the archive at exit, and publishes it.
+TEST(ClassDataSharingTest, FirstStartRecordsAndTheTrainingStartPublishesWhatTheJvmWrote) {
   TempDir cache;
   const std::string dir = cache.Str() + "nxo/cds/app/";
   const std::string key = "0123456789abcdef";
   const SharingPlan first = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {});
-  ASSERT_FALSE(first.pending_archive.empty());
-  EXPECT_TRUE(HasOption(first, "-XX:ArchiveClassesAtExit=" + first.pending_archive));
-  EXPECT_TRUE(HasOption(first, "-Xshare:auto"));
-  EXPECT_TRUE(HasOption(first, "-Xlog:cds=off,cds+dynamic=off"));
+  EXPECT_TRUE(first.pending_archive.empty());
+  EXPECT_EQ(first.recorded_lists, dir + key + "." + OwnId());
+  EXPECT_EQ(first.options, (std::vector<std::string>{"-XX:DumpLoadedClassList=" + first.recorded_lists + ".jvm.lst",
+                                                      "-Dnxo.cds.classlist=" + first.recorded_lists + ".loader.lst"}));
+  EXPECT_TRUE(Names(dir).empty());  // the writability probe went
+
+  const std::string handed = RecordedLists(dir, key, kEndedId);
+  SharingPlan training = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {}, handed);
+  const std::string own = dir + key + "." + OwnId();
+  ASSERT_EQ(training.training_lists, own);
+  ASSERT_EQ(training.pending_archive, own + ".tmp");
+  EXPECT_TRUE(training.recorded_lists.empty());
+  EXPECT_TRUE(HasOption(training, "-XX:ArchiveClassesAtExit=" + training.pending_archive));
+  EXPECT_TRUE(HasOption(training, "-Dnxo.cds.train=" + own));
+  EXPECT_TRUE(HasOption(training, "-Xshare:auto"));
+  EXPECT_TRUE(HasOption(training, "-Xlog:cds=off,cds+dynamic=off"));
+  std::vector<std::string> taken{key + "." + OwnId() + ".jvm.lst", key + "." + OwnId() + ".loader.lst",
+                                 key + "." + OwnId() + ".tmp"};
+  EXPECT_EQ(Names(dir), taken);
 
   // What the JVM writes at exit.
-  WriteFile(first.pending_archive, kArchiveStart + std::string(996, 'x'));
-  PublishPendingArchive(first);
-  PublishPendingArchive(first);  // the second call, from exit, finds nothing
+  WriteFile(training.pending_archive, kArchiveStart + std::string(996, 'x'));
+  FinishSharingPlan(training, "/nonexistent");
+  FinishSharingPlan(training, "/nonexistent");  // the second call, from exit, finds nothing
   EXPECT_EQ(Names(dir), std::vector<std::string>{key + "-1000.jsa"});
 
   const SharingPlan warm = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {});
   EXPECT_TRUE(warm.pending_archive.empty());
+  EXPECT_TRUE(warm.recorded_lists.empty());
   EXPECT_TRUE(HasOption(warm, "-XX:SharedArchiveFile=" + dir + key + "-1000.jsa"));
   EXPECT_TRUE(HasOption(warm, "-Xshare:auto"));
   EXPECT_EQ(warm.archive, dir + key + "-1000.jsa");
 
   // A JVM that maps it says "sharing"; one that refused it does not, and the
-  // archive goes so that the next start writes a new one.
+  // archive goes so that the next start records anew.
   CheckArchiveTaken(warm, "mixed mode, sharing");
   EXPECT_EQ(Names(dir), std::vector<std::string>{key + "-1000.jsa"});
   CheckArchiveTaken(warm, "mixed mode");
   EXPECT_TRUE(Names(dir).empty());
 }
 
-TEST(ClassDataSharingTest, NothingWrittenMeansNothingPublished) {
+// A training start that wrote nothing leaves a mark of its key, so that
+// every later start does not record and train again for nothing; a new key
+// (a rebuilt executable, another runtime) starts afresh.
+TEST(ClassDataSharingTest, TrainingThatWritesNothingIsNotRepeated) {
+  TempDir cache;
+  const std::string dir = cache.Str();
+  SharingPlan training =
+      PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {}, RecordedLists(dir, "k", kEndedId));
+  ASSERT_FALSE(training.pending_archive.empty());
+  FinishSharingPlan(training, "/nonexistent");  // the JVM never wrote (killed, or refused)
+  EXPECT_EQ(Names(dir), std::vector<std::string>{"k.failed"});
+  const SharingPlan after = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {});
+  EXPECT_TRUE(after.options.empty());
+  EXPECT_TRUE(after.recorded_lists.empty());
+  const SharingPlan rebuilt = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "other", {});
+  EXPECT_FALSE(rebuilt.recorded_lists.empty());
+  EXPECT_TRUE(Names(dir).empty());
+}
+
+// The environment names the lists, so a training start trusts no name it is
+// given: only lists of its own folder and key, with a process id, and with
+// the JVM's list present. Anything else plans nothing (and the launcher then
+// runs no JVM at all); an archive already published ends the training too.
+TEST(ClassDataSharingTest, TrainingStartsTakeOnlyTheirOwnLists) {
   TempDir cache;
   const std::string dir = cache.Str() + "app/";
-  const SharingPlan plan = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {});
-  ASSERT_FALSE(plan.pending_archive.empty());
-  PublishPendingArchive(plan);  // the JVM never wrote (killed, or refused)
+  const std::string key = "0123456789abcdef";
+  RecordedLists(dir, key, kEndedId);
+  RecordedLists(dir, "fedcba9876543210", "42");
+  const std::string cases[] = {
+      dir + "fedcba9876543210.42",            // another key
+      cache.Str() + key + "." + kEndedId,     // another folder
+      dir + key + ".x1",                      // no process id
+      dir + key + ".77",                      // no lists there
+      dir + key + "." + kEndedId + "/../x",   // not a plain name
+  };
+  for (const std::string& given : cases) {
+    SCOPED_TRACE(given);
+    const SharingPlan plan = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {}, given);
+    EXPECT_TRUE(plan.options.empty());
+    EXPECT_TRUE(plan.training_lists.empty());
+    EXPECT_TRUE(plan.pending_archive.empty());
+  }
+  WriteFile(dir + key + "-8.jsa", kArchiveStart + "rest");
+  const SharingPlan published = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {},
+                                                     dir + key + "." + kEndedId);
+  EXPECT_TRUE(published.options.empty());
+  EXPECT_EQ(Names(dir), std::vector<std::string>{key + "-8.jsa"});
+}
+
+// After a start that recorded its classes, the training start is started
+// only from a JVM list the JVM wrote; when there is none, or the copy cannot
+// be started, the lists go and nothing else happens.
+TEST(ClassDataSharingTest, NoTrainingStartWithoutListsOrExecutable) {
+  TempDir cache;
+  const std::string dir = cache.Str();
+  SharingPlan first = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {});
+  ASSERT_FALSE(first.recorded_lists.empty());
+  WriteFile(first.recorded_lists + ".loader.lst", "app.Main\n");  // the JVM wrote no list
+  FinishSharingPlan(first, "/bin/true");
+  EXPECT_TRUE(Names(dir).empty());
+  EXPECT_TRUE(first.recorded_lists.empty());
+
+  first = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {});
+  RecordedLists(dir, "k", OwnId());
+  FinishSharingPlan(first, dir + "no-such-executable");
   EXPECT_TRUE(Names(dir).empty());
 }
 
 // A published archive of another size was cut short or written to since: the
 // JVM must not map it (a short one crashes it), so it goes, and the start
-// writes a new one. Archives of other keys (an older build of the executable,
-// another runtime) go too; pending archives of the key stay while none is
-// published and their writer runs, as another start may be writing one.
+// records anew. Archives, pending archives and lists of other keys (an older
+// build of the executable, another runtime) go too; pending archives and
+// lists of the key stay while none is published and their process runs, as
+// another start may be writing or training.
 TEST(ClassDataSharingTest, DamagedAndStaleArchivesAreRemoved) {
   TempDir cache;
   const std::string dir = cache.Str();
@@ -152,23 +245,32 @@ TEST(ClassDataSharingTest, DamagedAndStaleArchivesAreRemoved) {
   WriteFile(dir + key + "-5000.jsa", std::string(4096, 'x'));  // cut short
   WriteFile(dir + "0000000000000000-10.jsa", std::string(10, 'x'));
   WriteFile(dir + "0000000000000000.77.tmp", "");
-  // Pending archives of the key: one whose writer still runs stays (process
-  // 1 runs wherever the system has one), one whose writer has ended goes.
+  WriteFile(dir + "0000000000000000.77.jvm.lst", "");
+  // Pending archives and lists of the key: those whose process still runs
+  // stay (process 1 runs wherever the system has one), the others go.
   const bool init_runs = platform::ProcessLifeStamp(1) != 0;
-  if (init_runs) WriteFile(dir + key + ".1.tmp", "");
+  if (init_runs) {
+    WriteFile(dir + key + ".1.tmp", "");
+    WriteFile(dir + key + ".1.jvm.lst", "");
+  }
   WriteFile(dir + key + ".2147483646.tmp", "");
+  WriteFile(dir + key + ".2147483646.loader.lst", "");
   WriteFile(dir + "unrelated.txt", "kept");
-  const SharingPlan plan = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {});
-  ASSERT_FALSE(plan.pending_archive.empty());
-  const std::string own = plan.pending_archive.substr(dir.size());
-  std::vector<std::string> expected{own, "unrelated.txt"};
-  if (init_runs) expected.push_back(key + ".1.tmp");
+  SharingPlan training =
+      PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {}, RecordedLists(dir, key, "2147483645"));
+  ASSERT_FALSE(training.pending_archive.empty());
+  const std::string own = key + "." + OwnId();
+  std::vector<std::string> expected{own + ".jvm.lst", own + ".loader.lst", own + ".tmp", "unrelated.txt"};
+  if (init_runs) {
+    expected.push_back(key + ".1.jvm.lst");
+    expected.push_back(key + ".1.tmp");
+  }
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(Names(dir), expected);
 
-  // Once one is published, left-over pending archives of the key go.
-  WriteFile(plan.pending_archive, kArchiveStart + std::string(60, 'x'));
-  PublishPendingArchive(plan);
+  // Once one is published, left-over pending archives and lists of the key go.
+  WriteFile(training.pending_archive, kArchiveStart + std::string(60, 'x'));
+  FinishSharingPlan(training, "/nonexistent");
   const SharingPlan warm = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {});
   EXPECT_TRUE(HasOption(warm, "-XX:SharedArchiveFile=" + dir + key + "-64.jsa"));
   expected = {key + "-64.jsa", "unrelated.txt"};
@@ -182,10 +284,11 @@ TEST(ClassDataSharingTest, ArchivesWithoutTheJvmsMagicAreRemoved) {
   TempDir cache;
   const std::string dir = cache.Str();
   WriteFile(dir + "k-8.jsa", std::string(8, '\0'));
-  EXPECT_FALSE(PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {}).pending_archive.empty());
+  EXPECT_FALSE(PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {}).recorded_lists.empty());
   WriteFile(dir + "auto.jsa", std::string(8, '\0'));
   const SharingPlan plan = PlanClassDataSharing(SharingMechanism::kAutoCreatedArchive, dir, "auto", {});
   EXPECT_TRUE(plan.archive.empty());
+  EXPECT_FALSE(plan.recorded_lists.empty());
   EXPECT_TRUE(Names(dir).empty()) << Names(dir).size();
   WriteFile(dir + "auto.jsa", kArchiveStart + "rest");
   EXPECT_EQ(PlanClassDataSharing(SharingMechanism::kAutoCreatedArchive, dir, "auto", {}).archive,
@@ -198,7 +301,7 @@ TEST(ClassDataSharingTest, UnusableCacheMeansAStartWithoutSharing) {
   const SharingPlan plan =
       PlanClassDataSharing(SharingMechanism::kArchiveAtExit, cache.File("file") + "/cds/", "k", {});
   EXPECT_TRUE(plan.options.empty());
-  EXPECT_TRUE(plan.pending_archive.empty());
+  EXPECT_TRUE(plan.recorded_lists.empty());
   EXPECT_TRUE(PlanClassDataSharing(SharingMechanism::kNone, cache.Str(), "k", {}).options.empty());
   EXPECT_TRUE(PlanClassDataSharing(SharingMechanism::kArchiveAtExit, cache.Str(), "", {}).options.empty());
 }
@@ -217,15 +320,31 @@ TEST(ClassDataSharingTest, OptionLinesThatDecideSharingAreLeftAlone) {
   EXPECT_TRUE(Names(cache.Str()).empty());
 }
 
+// Java 19 and later write and check the archive themselves, under one name:
+// the first start records, the training start has the JVM create it, and
+// later starts hand it over with the same options.
 TEST(ClassDataSharingTest, NewerRuntimesCreateTheirArchiveThemselves) {
   TempDir cache;
   const std::string dir = cache.Str();
   WriteFile(dir + "0000000000000000.jsa", "old");
-  const SharingPlan plan = PlanClassDataSharing(SharingMechanism::kAutoCreatedArchive, dir, "abc", {});
-  EXPECT_TRUE(plan.pending_archive.empty());
-  EXPECT_TRUE(HasOption(plan, "-XX:+AutoCreateSharedArchive"));
-  EXPECT_TRUE(HasOption(plan, "-XX:SharedArchiveFile=" + dir + "abc.jsa"));
+  const SharingPlan first = PlanClassDataSharing(SharingMechanism::kAutoCreatedArchive, dir, "abc", {});
+  EXPECT_FALSE(first.recorded_lists.empty());
   EXPECT_TRUE(Names(dir).empty());  // the old archive went, the writability probe too
+
+  SharingPlan training = PlanClassDataSharing(SharingMechanism::kAutoCreatedArchive, dir, "abc", {},
+                                              RecordedLists(dir, "abc", kEndedId));
+  EXPECT_TRUE(training.pending_archive.empty());
+  EXPECT_TRUE(HasOption(training, "-XX:+AutoCreateSharedArchive"));
+  EXPECT_TRUE(HasOption(training, "-XX:SharedArchiveFile=" + dir + "abc.jsa"));
+  EXPECT_TRUE(HasOption(training, "-Dnxo.cds.train=" + dir + "abc." + OwnId()));
+  WriteFile(dir + "abc.jsa", kArchiveStart + "rest");  // what the JVM writes
+  FinishSharingPlan(training, "/nonexistent");
+  EXPECT_EQ(Names(dir), std::vector<std::string>{"abc.jsa"});
+
+  const SharingPlan warm = PlanClassDataSharing(SharingMechanism::kAutoCreatedArchive, dir, "abc", {});
+  EXPECT_EQ(warm.archive, dir + "abc.jsa");
+  EXPECT_TRUE(HasOption(warm, "-XX:+AutoCreateSharedArchive"));
+  EXPECT_TRUE(warm.recorded_lists.empty());
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 // It answers the JNI invocation interface and the few JNI functions the
 // launcher calls, with the real layouts and calling conventions of jni.h,
 // and writes what it receives, one line each, to the file named by
-// NXO_JVM_DOUBLE_LOG. Its behaviour is chosen through the environment:
+// NXO_JVM_DOUBLE_LOG (with ".training" added in a launcher's training start,
+// whose environment names NXO_CDS_TRAINING, so that the log of the start
+// that left it behind stays its own). Its behaviour is chosen through the environment:
 //   NXO_JVM_DOUBLE_VERSION       the "java.version" it answers
 //   NXO_JVM_DOUBLE_REFUSE        creation fails with JNI_ERR
 //   NXO_JVM_DOUBLE_NO_LAUNCHER   the launcher class is missing
@@ -41,6 +43,9 @@
 //                                "archive" is written there: the JVM's magic
 //                                number and a line, made read-only as the
 //                                JVM makes it
+//   -XX:DumpLoadedClassList=PATH   a list of one class is written there at
+//                                creation, as a real JVM lists the classes
+//                                of its own loaders while it loads them
 //   -XX:SharedArchiveFile=PATH     a file there that starts with the magic
 //                                number is "mapped": java.vm.info names
 //                                "sharing", as it does while a real JVM maps
@@ -109,6 +114,7 @@ void Log(const std::string& line) {
   std::lock_guard<std::mutex> hold(log_lock);
   std::string path = Setting("NXO_JVM_DOUBLE_LOG");
   if (path.empty()) return;
+  if (Enabled("NXO_CDS_TRAINING")) path += ".training";
   std::string text = line + "\n";
 #ifdef _WIN32
   HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -267,7 +273,11 @@ void WriteArchiveAtExit() {
 
 void TakeSharingOption(const std::string& option) {
   static const std::string kAtExit = "-XX:ArchiveClassesAtExit=", kShared = "-XX:SharedArchiveFile=";
+  static const std::string kClassList = "-XX:DumpLoadedClassList=";
   if (option.rfind(kAtExit, 0) == 0) archive_at_exit = option.substr(kAtExit.size());
+  if (option.rfind(kClassList, 0) == 0)
+    std::ofstream(std::filesystem::u8path(option.substr(kClassList.size())), std::ios::binary)
+        << "java/lang/Object\n";
   if (option.rfind(kShared, 0) != 0) return;
   const std::string path = option.substr(kShared.size());
   std::ifstream file(std::filesystem::u8path(path), std::ios::binary);

@@ -4,6 +4,7 @@ import com.tarnwick.loader.Archive;
 import com.tarnwick.loader.LaunchedURLClassLoader;
 
 import java.io.File;
+import java.io.FileOutputStream;
 import java.io.IOException;
 import java.io.InputStream;
 import java.net.URL;
@@ -35,6 +36,15 @@ public class KestrelClassLoader extends LaunchedURLClassLoader {
         // Unbound natives: lookups fall back to the archives.
         nativesMissing = !Handler.loadNatives();
     }
+
+    /**
+     * Where the names of the classes this loader defines go, one per line,
+     * when "nxo.cds.classlist" names a file: the launcher's class-data
+     * archive is then made later, by a start that loads the same classes,
+     * and the list says which. Each name is written as it is defined, so
+     * the list is whole however the JVM ends.
+     */
+    private static final FileOutputStream classList = openClassList();
 
     /** Package name to the code source of its classes, filled by findClass. */
     protected final HashMap<String, CodeSource> cscache;
@@ -103,9 +113,41 @@ public class KestrelClassLoader extends LaunchedURLClassLoader {
         return all.toArray(new URL[0]);
     }
 
+    private static FileOutputStream openClassList() {
+        String file = System.getProperty("nxo.cds.classlist");
+        if (file == null || file.isEmpty()) {
+            return null;
+        }
+        try {
+            return new FileOutputStream(file);
+        } catch (IOException e) {
+            // No list, no archive: a later start records again.
+            return null;
+        }
+    }
+
+    private static void recordDefined(String name) {
+        try {
+            byte[] line = name.concat("\n").getBytes("UTF-8");
+            synchronized (classList) {
+                classList.write(line);
+            }
+        } catch (IOException e) {
+            // A list cut short only makes a smaller archive.
+        }
+    }
+
     @Override
-    @SuppressWarnings("deprecation")
     protected Class<?> findClass(String name) throws ClassNotFoundException {
+        Class<?> defined = findClassUnrecorded(name);
+        if (classList != null) {
+            recordDefined(name);
+        }
+        return defined;
+    }
+
+    @SuppressWarnings("deprecation")
+    private Class<?> findClassUnrecorded(String name) throws ClassNotFoundException {
         int dot = name.lastIndexOf('.');
         String packageName = dot > 0 ? name.substring(0, dot) : "";
         if (!packageName.isEmpty() && getPackage(packageName) == null) {

@@ -3,6 +3,10 @@ package com.tarnwick.nxo;
 import com.tarnwick.loader.Archive;
 import com.tarnwick.loader.ExecutableArchiveLauncher;
 
+import java.io.BufferedReader;
+import java.io.FileInputStream;
+import java.io.IOException;
+import java.io.InputStreamReader;
 import java.net.URL;
 import java.util.List;
 
@@ -25,6 +29,69 @@ public class KestrelLauncher extends ExecutableArchiveLauncher {
 
     public static void main(String[] args) throws Exception {
         new KestrelLauncher().launch(args);
+    }
+
+    /**
+     * Runs the application's main class, or, in a start that makes the
+     * class-data archive ("nxo.cds.train" names the class lists an earlier
+     * start recorded), only loads the classes of those lists, without
+     * initialising any: the JVM archives what is loaded when it exits, and
+     * nothing of the application runs.
+     */
+    @Override
+    protected void launch(String[] args, String mainClass, ClassLoader classLoader) throws Exception {
+        String lists = System.getProperty("nxo.cds.train");
+        if (lists == null) {
+            super.launch(args, mainClass, classLoader);
+            return;
+        }
+        loadListedClasses(lists + ".jvm.lst", ClassLoader.getSystemClassLoader(), false);
+        loadListedClasses(lists + ".loader.lst", classLoader, true);
+    }
+
+    /**
+     * Loads each class a list names, one per line, as the JVM's own class
+     * list or the loader's writes them: a binary name with "/" or "."
+     * separators, perhaps followed by attributes after a space; lines
+     * starting with "@" or "#" name no class. What cannot be loaded is
+     * passed over: the archive only lacks it. The JVM links the classes of
+     * its own loaders before it archives them, but leaves out those of other
+     * loaders that nothing linked: for those, |link| has each linked here,
+     * which asking for its constructors does, still without initialising it.
+     */
+    private static void loadListedClasses(String file, ClassLoader loader, boolean link) {
+        BufferedReader reader;
+        try {
+            reader = new BufferedReader(new InputStreamReader(new FileInputStream(file), "UTF-8"));
+        } catch (IOException e) {
+            return;
+        }
+        try {
+            String line;
+            while ((line = reader.readLine()) != null) {
+                int end = line.indexOf(' ');
+                String name = end < 0 ? line : line.substring(0, end);
+                if (name.isEmpty() || name.charAt(0) == '@' || name.charAt(0) == '#') {
+                    continue;
+                }
+                try {
+                    Class<?> loaded = Class.forName(name.replace('/', '.'), false, loader);
+                    if (link) {
+                        loaded.getDeclaredConstructors();
+                    }
+                } catch (Throwable e) {
+                    // Not loadable here (absent, or failing to link): not archived.
+                }
+            }
+        } catch (IOException e) {
+            // What was read is loaded.
+        } finally {
+            try {
+                reader.close();
+            } catch (IOException e) {
+                // Read-only.
+            }
+        }
     }
 
     @Override
