@@ -17,6 +17,7 @@ constexpr std::string_view kVersionLine = "JAVA_VERSION=";
 constexpr std::string_view kArchiveSuffix = ".jsa";
 constexpr std::string_view kPendingSuffix = ".tmp";
 constexpr std::string_view kListSuffix = ".lst";
+constexpr std::string_view kCacheConfigurationSuffix = ".tmp.config";
 constexpr std::string_view kJvmListSuffix = ".jvm.lst";
 constexpr std::string_view kLoaderListSuffix = ".loader.lst";
 // "<key>.failed": a training start of this key wrote no archive.
@@ -32,6 +33,9 @@ constexpr std::string_view kOwnSharingOptions[] = {
 // Shared archives that cannot be used are passed over quietly: the JVM falls
 // back to loading classes as usual and says nothing on standard error.
 constexpr const char* kQuietSharingOptions[] = {"-Xshare:auto", "-Xlog:cds=off,cds+dynamic=off"};
+// The same for an ahead-of-time cache, which refuses every -Xshare option
+// and logs under its own tag.
+constexpr const char* kQuietCacheOption = "-Xlog:cds=off,aot=off";
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -73,16 +77,18 @@ std::string Hex(std::uint64_t hash) {
 
 constexpr std::uint64_t kHashStart = 0xcbf29ce484222325ULL;
 
-// Every dynamic archive begins with the JVM's magic number 0xf00baba8, in
-// the machine's (little-endian) order. A file that does not is no archive
-// the JVM would take; handed over, it would cost the start all sharing and,
-// on newer runtimes, a warning on standard error.
+// Every dynamic archive begins with the JVM's magic number 0xf00baba8, and
+// every static one (an ahead-of-time cache is one) with 0xf00baba2, in the
+// machine's (little-endian) order. A file that does not is no archive the
+// JVM would take; handed over, it would cost the start all sharing and, on
+// newer runtimes, a warning on standard error.
 bool StartsLikeAnArchive(const std::string& path) {
-  static constexpr char kMagic[] = {'\xa8', '\xab', '\x0b', '\xf0'};
+  static constexpr char kMagicEnd[] = {'\xab', '\x0b', '\xf0'};
   platform::RandomAccessFile file;
   std::string bytes;
-  return file.Open(path) && file.ReadAt(0, sizeof kMagic, bytes) &&
-         bytes == std::string_view(kMagic, sizeof kMagic);
+  return file.Open(path) && file.ReadAt(0, 4, bytes) && bytes.size() == 4 &&
+         (bytes[0] == '\xa8' || bytes[0] == '\xa2') &&
+         std::string_view(bytes).substr(1) == std::string_view(kMagicEnd, sizeof kMagicEnd);
 }
 
 // "<key>-<size>.jsa": an archive the launcher published, whose size is what
@@ -131,7 +137,10 @@ std::string TidySharingDirectory(const std::string& directory, const std::string
   std::vector<std::string> pending_of_key;
   for (const std::string& name : names) {
     const bool archive = EndsWith(name, kArchiveSuffix);
-    const bool pending = EndsWith(name, kPendingSuffix) || EndsWith(name, kListSuffix);
+    // "<key>.<pid>.tmp.config" is the configuration a JVM writing an
+    // ahead-of-time cache keeps beside it while it does.
+    const bool pending = EndsWith(name, kPendingSuffix) || EndsWith(name, kListSuffix) ||
+                         EndsWith(name, kCacheConfigurationSuffix);
     const bool failed = EndsWith(name, kFailedSuffix);
     if (!archive && !pending && !failed) continue;
     if (failed && name == key + std::string(kFailedSuffix)) {
@@ -243,6 +252,7 @@ int ReleaseFeatureVersion(const std::string& release_text) {
 }
 
 SharingMechanism MechanismOfFeatureVersion(int feature_version) {
+  if (feature_version >= 25) return SharingMechanism::kAheadOfTimeCache;
   if (feature_version >= 19) return SharingMechanism::kAutoCreatedArchive;
   if (feature_version >= 13) return SharingMechanism::kArchiveAtExit;
   return SharingMechanism::kNone;
@@ -349,6 +359,10 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
     }
     NXO_TRAIL("cds", "archive %s", published.c_str());
     plan.archive = published;
+    if (mechanism == SharingMechanism::kAheadOfTimeCache) {
+      plan.options = {"-XX:AOTCache=" + published, kQuietCacheOption};
+      return plan;
+    }
     plan.options = {"-XX:SharedArchiveFile=" + published};
     AddQuietOptions(plan);
     return plan;
@@ -368,8 +382,14 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
   }
   NXO_TRAIL("cds", "training: the JVM writes %s at exit", plan.pending_archive.c_str());
   plan.pending_key = key;
-  plan.options = {"-XX:ArchiveClassesAtExit=" + plan.pending_archive};
-  AddQuietOptions(plan);
+  if (mechanism == SharingMechanism::kAheadOfTimeCache) {
+    // The JVM records at exit and has a JVM of its own assemble the cache
+    // before it ends.
+    plan.options = {"-XX:AOTCacheOutput=" + plan.pending_archive, kQuietCacheOption};
+  } else {
+    plan.options = {"-XX:ArchiveClassesAtExit=" + plan.pending_archive};
+    AddQuietOptions(plan);
+  }
   AddTrainingProperty(plan, lists);
   return plan;
 }

@@ -26,7 +26,8 @@ namespace nxo::runtime {
 enum class SharingMechanism {
   kNone,                // before Java 13: nothing the launcher can manage
   kArchiveAtExit,       // Java 13-18: -XX:ArchiveClassesAtExit, then -XX:SharedArchiveFile
-  kAutoCreatedArchive,  // Java 19 and later: -XX:+AutoCreateSharedArchive
+  kAutoCreatedArchive,  // Java 19 to 24: -XX:+AutoCreateSharedArchive
+  kAheadOfTimeCache,    // Java 25 and later: -XX:AOTCacheOutput, then -XX:AOTCache
 };
 
 // The feature version a runtime's "release" text names in JAVA_VERSION

@@ -17,8 +17,8 @@ import unittest
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 NXO = os.environ.get("NXO", os.path.join(ROOT, "dist", "nxo"))
 JDK = os.environ.get("NXO_TEST_JDK", "/usr/lib/jvm/java-17-openjdk-amd64")
-# A runtime of Java 19 or later, where the JVM creates its archive itself
-# (-XX:+AutoCreateSharedArchive); its tests are skipped where there is none.
+# A runtime of Java 25 or later, whose training start writes an ahead-of-time
+# cache (-XX:AOTCacheOutput); its tests are skipped where there is none.
 NEWER_JDK = os.environ.get("NXO_TEST_NEWER_JDK", "/usr/lib/jvm/temurin-25-jdk-amd64")
 
 # Every run of main and every initialisation of Helper leaves a line in the
@@ -44,6 +44,8 @@ class Helper {
 }
 """
 
+# How -Xlog:class+load names a class mapped from the application's archive:
+# a dynamic archive is the top layer over the runtime's own.
 SHARED = "source: shared objects file (top)"
 
 
@@ -53,7 +55,7 @@ def run(cmd, env, timeout=120):
 
 class ClassDataSharingTest(unittest.TestCase):
     jdk = JDK
-    published_with_size = True  # the launcher publishes "<key>-<size>.jsa"
+    shared = SHARED
 
     @classmethod
     def setUpClass(cls):
@@ -127,7 +129,7 @@ class ClassDataSharingTest(unittest.TestCase):
         trail = os.path.join(self.cache, "trail.txt")
         first = self.start(log_classes=True, env=dict(self.env, NXO_TRACE=trail))
         self.assertCleanStart(first)
-        self.assertNotIn(SHARED, first.stdout)
+        self.assertNotIn("app.Main " + self.shared, first.stdout)
         with open(trail) as f:
             lines = f.read().splitlines()
         # The first start only records; the training start (the same trail,
@@ -135,7 +137,7 @@ class ClassDataSharingTest(unittest.TestCase):
         first_start = lines[:next(i for i, line in enumerate(lines) if "training start for" in line)]
         self.assertTrue(any("-XX:DumpLoadedClassList=" in line for line in first_start), first_start)
         self.assertFalse(any("ArchiveClassesAtExit" in line or "AutoCreateSharedArchive" in line
-                             for line in first_start), first_start)
+                             or "AOTCacheOutput" in line for line in first_start), first_start)
         self.assertTrue(any("-Dnxo.cds.train=" in line for line in lines), lines)
         # Training loads the application's classes without running or
         # initialising anything of it.
@@ -144,12 +146,12 @@ class ClassDataSharingTest(unittest.TestCase):
         archives = self.archives()
         self.assertEqual(len(archives), 1, archives)
         self.assertTrue(archives[0].endswith(".jsa"), archives)
-        if self.published_with_size:
-            self.assertEqual(str(os.path.getsize(archives[0])), archives[0].rsplit("-", 1)[1][:-4])
+        # Published as "<key>-<size>.jsa".
+        self.assertEqual(str(os.path.getsize(archives[0])), archives[0].rsplit("-", 1)[1][:-4])
 
         second = self.start(log_classes=True)
         self.assertCleanStart(second)
-        shared = [line for line in second.stdout.splitlines() if SHARED in line]
+        shared = [line for line in second.stdout.splitlines() if self.shared in line]
         names = {line.split()[1] for line in shared}
         # The support classes come from the executable's own class path, the
         # application's from a jar nested in it through the launcher's loader.
@@ -199,7 +201,7 @@ class ClassDataSharingTest(unittest.TestCase):
                 self.assertCleanStart(self.start(log_classes=True))
                 third = self.start(log_classes=True)
                 self.assertCleanStart(third)
-                self.assertIn("app.Main " + SHARED, third.stdout)
+                self.assertIn("app.Main " + self.shared, third.stdout)
 
     def test_unusable_caches_never_fail_a_start(self):
         blocker = os.path.join(self.work, "a-file")
@@ -274,10 +276,12 @@ class ClassDataSharingTest(unittest.TestCase):
         self.assertEqual(self.archives(), [])
 
 
-@unittest.skipUnless(os.path.exists(os.path.join(NEWER_JDK, "release")), "no Java 19+ runtime here")
+@unittest.skipUnless(os.path.exists(os.path.join(NEWER_JDK, "release")), "no Java 25+ runtime here")
 class NewerRuntimeClassDataSharingTest(ClassDataSharingTest):
+    """Java 25 and later: an ahead-of-time cache, a static archive that holds
+    the runtime's classes as well as the application's."""
     jdk = NEWER_JDK
-    published_with_size = False
+    shared = "source: shared objects file"
 
 
 if __name__ == "__main__":

@@ -34,8 +34,9 @@ TEST(ClassDataSharingTest, ReleaseFileNamesTheMechanism) {
       {"JAVA_VERSION=\"13\"\r\n", 13, SharingMechanism::kArchiveAtExit},
       {"JAVA_VERSION=\"18.0.2.1\"", 18, SharingMechanism::kArchiveAtExit},
       {"JAVA_VERSION=\"19-ea\"\n", 19, SharingMechanism::kAutoCreatedArchive},
+      {"JAVA_VERSION=\"24.0.1\"\n", 24, SharingMechanism::kAutoCreatedArchive},
       {"JAVA_RUNTIME_VERSION=\"25.0.3+9-LTS\"\nJAVA_VERSION=\"25.0.3\"\n", 25,
-       SharingMechanism::kAutoCreatedArchive},
+       SharingMechanism::kAheadOfTimeCache},
       {"JAVA_VERSION=\"1.8.0_292\"\n", 8, SharingMechanism::kNone},
       {"JAVA_VERSION=\"12.0.1\"\n", 12, SharingMechanism::kNone},
       {"JAVA_VERSION=\"\"\n", 0, SharingMechanism::kNone},
@@ -345,6 +346,31 @@ TEST(ClassDataSharingTest, NewerRuntimesCreateTheirArchiveThemselves) {
   EXPECT_EQ(warm.archive, dir + "abc.jsa");
   EXPECT_TRUE(HasOption(warm, "-XX:+AutoCreateSharedArchive"));
   EXPECT_TRUE(warm.recorded_lists.empty());
+}
+
+// Java 25 and later: the training start's JVM writes an ahead-of-time cache
+// (a static archive, with its own magic number) under the pending name, and
+// later starts hand it over without any -Xshare option, which the JVM
+// refuses beside a cache.
+TEST(ClassDataSharingTest, NewestRuntimesGetAnAheadOfTimeCache) {
+  TempDir cache;
+  const std::string dir = cache.Str();
+  const std::string key = "aaaabbbbccccdddd";
+  EXPECT_FALSE(PlanClassDataSharing(SharingMechanism::kAheadOfTimeCache, dir, key, {}).recorded_lists.empty());
+  // A configuration the JVM left beside a cache of a start that has ended goes.
+  WriteFile(dir + key + ".2147483645.tmp.config", "");
+  SharingPlan training = PlanClassDataSharing(SharingMechanism::kAheadOfTimeCache, dir, key, {},
+                                              RecordedLists(dir, key, kEndedId));
+  ASSERT_FALSE(training.pending_archive.empty());
+  EXPECT_EQ(training.options,
+            (std::vector<std::string>{"-XX:AOTCacheOutput=" + training.pending_archive, "-Xlog:cds=off,aot=off",
+                                      "-Dnxo.cds.train=" + training.training_lists}));
+  WriteFile(training.pending_archive, std::string("\xa2\xab\x0b\xf0", 4) + std::string(60, 'x'));
+  FinishSharingPlan(training, "/nonexistent");
+  EXPECT_EQ(Names(dir), std::vector<std::string>{key + "-64.jsa"});
+  const SharingPlan warm = PlanClassDataSharing(SharingMechanism::kAheadOfTimeCache, dir, key, {});
+  EXPECT_EQ(warm.archive, dir + key + "-64.jsa");
+  EXPECT_EQ(warm.options, (std::vector<std::string>{"-XX:AOTCache=" + warm.archive, "-Xlog:cds=off,aot=off"}));
 }
 
 }  // namespace
