@@ -268,8 +268,8 @@ NativeHandle StartPipedCommand(const std::string& command_line);
 // this one: |assignment| ("NAME=value") added to the environment it
 // inherits, the null device as its standard streams, no console window, and
 // no handle or descriptor of this process. On Windows it also runs below
-// normal priority. False when it could not be started.
-bool StartDetachedCopy(const std::string& executable, const std::string& assignment);
+// normal priority. Its process id; none when it could not be started.
+std::optional<std::int32_t> StartDetachedCopy(const std::string& executable, const std::string& assignment);
 
 // Writes all of |length| bytes; false when the system refused some.
 bool WriteToHandle(NativeHandle handle, const void* bytes, std::size_t length);

@@ -123,16 +123,22 @@ bool IsOrphanedPending(const std::string& name, const std::string& key) {
 // archive of |key| (or, for |auto_name|, keeps that file) and removes every
 // other archive, and pending archives and lists of other keys. Pending
 // archives and lists of this key stay while none is published and their
-// process runs: another start may be writing or training. |training_failed|
-// tells whether a training start of this key wrote no archive.
+// process runs: another start may be writing or training. What it found
+// besides goes into |found|.
+struct TidyFindings {
+  bool training_failed = false;  // a training start of this key wrote no archive
+  bool others_busy = false;      // another live process records or trains for this key
+};
+
 std::string TidySharingDirectory(const std::string& directory, const std::string& key,
-                                 const std::string& auto_name, bool& training_failed) {
+                                 const std::string& auto_name, TidyFindings& found) {
   std::vector<std::string> names;
   platform::ListDirectory(directory + "*", [&](const platform::DirectoryEntry& entry) {
     if (!entry.is_directory) names.push_back(entry.name);
     return true;
   });
-  training_failed = false;
+  found = TidyFindings();
+  const std::string own_id = "." + std::to_string(platform::CurrentProcessId()) + ".";
   std::string published;
   std::vector<std::string> pending_of_key;
   for (const std::string& name : names) {
@@ -144,11 +150,12 @@ std::string TidySharingDirectory(const std::string& directory, const std::string
     const bool failed = EndsWith(name, kFailedSuffix);
     if (!archive && !pending && !failed) continue;
     if (failed && name == key + std::string(kFailedSuffix)) {
-      training_failed = true;
+      found.training_failed = true;
       continue;
     }
     if (pending && StartsWith(name, key + ".") && !IsOrphanedPending(name, key)) {
       pending_of_key.push_back(name);
+      if (name.compare(key.size(), own_id.size(), own_id) != 0) found.others_busy = true;
       continue;
     }
     if (archive && name == auto_name && StartsLikeAnArchive(directory + name)) continue;
@@ -204,19 +211,26 @@ SharingPlan RecordingPlan(const std::string& directory, const std::string& key) 
   return plan;
 }
 
-// Takes the lists a training start was handed over under this process's
-// id, so that no other start tidies them away while it runs. Empty when
-// |given| is not "<directory><key>.<digits>" or its JVM list is missing.
+// Renames the lists "<from>.*" to "<to>.*"; true when the JVM's list moved.
+bool MoveLists(const std::string& from, const std::string& to) {
+  if (!platform::RenameFile(from + std::string(kJvmListSuffix), to + std::string(kJvmListSuffix))) return false;
+  platform::RenameFile(from + std::string(kLoaderListSuffix), to + std::string(kLoaderListSuffix));
+  return true;
+}
+
+// The lists of a training start, under this process's id, so that no other
+// start tidies them away while it runs: the start that recorded them renames
+// them to the training start's id as soon as it has started it, before it
+// ends itself; should the training start look first, it renames them
+// itself. Empty when |given| is not "<directory><key>.<digits>" or neither
+// name holds the JVM's list.
 std::string TakeOverLists(const std::string& directory, const std::string& key, const std::string& given) {
   const std::string prefix = directory + key + ".";
   const std::string id = StartsWith(given, prefix) ? given.substr(prefix.size()) : std::string();
   if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos) return std::string();
   const std::string taken = prefix + std::to_string(platform::CurrentProcessId());
-  if (taken == given) return taken;
-  if (!platform::RenameFile(given + std::string(kJvmListSuffix), taken + std::string(kJvmListSuffix)))
-    return std::string();
-  platform::RenameFile(given + std::string(kLoaderListSuffix), taken + std::string(kLoaderListSuffix));
-  return taken;
+  if (platform::StampOfFile(taken + std::string(kJvmListSuffix))) return taken;
+  return taken != given && MoveLists(given, taken) ? taken : std::string();
 }
 
 void RemoveLists(const std::string& lists) {
@@ -321,21 +335,29 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
       return plan;
     }
   }
-  bool training_failed = false;
+  // While another start records or trains for this key, this one leaves it
+  // to them: a tool started many times in a row must not leave as many
+  // training starts behind.
+  const auto leave_to_others = [&](const TidyFindings& found) {
+    if (found.training_failed) {
+      NXO_TRAIL("cds", "an earlier training start wrote no archive; starting without one");
+      return true;
+    }
+    if (found.others_busy) NXO_TRAIL("cds", "another start records or trains; starting without an archive");
+    return found.others_busy;
+  };
+  TidyFindings found;
   if (mechanism == SharingMechanism::kAutoCreatedArchive) {
     // The JVM checks the archive against the runtime and this start's class
     // path itself, and writes a new one at exit when it cannot use it.
     const std::string name = key + std::string(kArchiveSuffix);
-    TidySharingDirectory(directory, key, name, training_failed);
+    TidySharingDirectory(directory, key, name, found);
     const bool present = platform::StampOfFile(directory + name).has_value();
     if (training && present) {
       RemoveLists(lists);
       return plan;
     }
-    if (!present && !training) {
-      if (training_failed) return plan;
-      return RecordingPlan(directory, key);
-    }
+    if (!present && !training) return leave_to_others(found) ? plan : RecordingPlan(directory, key);
     const std::string probe = ClaimPendingName(directory, key);
     if (probe.empty()) {
       NXO_TRAIL("cds", "%s is not writable; starting without an archive", directory.c_str());
@@ -351,7 +373,7 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
     if (training) AddTrainingProperty(plan, lists);
     return plan;
   }
-  const std::string published = TidySharingDirectory(directory, key, std::string(), training_failed);
+  const std::string published = TidySharingDirectory(directory, key, std::string(), found);
   if (!published.empty()) {
     if (training) {
       RemoveLists(lists);
@@ -367,13 +389,7 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
     AddQuietOptions(plan);
     return plan;
   }
-  if (!training) {
-    if (training_failed) {
-      NXO_TRAIL("cds", "an earlier training start wrote no archive; starting without one");
-      return plan;
-    }
-    return RecordingPlan(directory, key);
-  }
+  if (!training) return leave_to_others(found) ? plan : RecordingPlan(directory, key);
   plan.pending_archive = ClaimPendingName(directory, key);
   if (plan.pending_archive.empty()) {
     NXO_TRAIL("cds", "%s is not writable; starting without an archive", directory.c_str());
@@ -428,11 +444,18 @@ void FinishSharingPlan(SharingPlan& plan, const std::string& executable) {
   const std::string lists = plan.recorded_lists;
   plan.recorded_lists.clear();
   const std::optional<platform::FileStamp> recorded = platform::StampOfFile(lists + std::string(kJvmListSuffix));
-  if (!recorded || recorded->size == 0 ||
-      !platform::StartDetachedCopy(executable, std::string(kTrainingVariable) + "=" + lists)) {
+  const std::optional<std::int32_t> trainer =
+      recorded && recorded->size != 0
+          ? platform::StartDetachedCopy(executable, std::string(kTrainingVariable) + "=" + lists)
+          : std::nullopt;
+  if (!trainer) {
     NXO_TRAIL("cds", "no training start");
     RemoveLists(lists);
+    return;
   }
+  // Handed over while this process still runs: the lists never belong to
+  // a process that has ended, which another start would take for orphans.
+  MoveLists(lists, lists.substr(0, lists.rfind('.') + 1) + std::to_string(*trainer));
 }
 
 void CheckArchiveTaken(const SharingPlan& plan, const std::string& vm_info) {

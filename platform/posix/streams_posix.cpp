@@ -106,7 +106,7 @@ bool SpawnReadingFrom(const std::vector<std::string>& words, int input) {
 
 }  // namespace
 
-bool StartDetachedCopy(const std::string& executable, const std::string& assignment) {
+std::optional<std::int32_t> StartDetachedCopy(const std::string& executable, const std::string& assignment) {
   std::vector<char*> environment;
   for (char** entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
   environment.push_back(const_cast<char*>(assignment.c_str()));
@@ -130,7 +130,8 @@ bool StartDetachedCopy(const std::string& executable, const std::string& assignm
       ::posix_spawn(&child, executable.c_str(), &actions, &attributes, argv, environment.data());
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
-  return failed == 0;
+  if (failed != 0) return std::nullopt;
+  return static_cast<std::int32_t>(child);
 }
 
 NativeHandle OpenAppendFile(const std::string& path) {

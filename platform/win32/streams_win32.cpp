@@ -109,15 +109,15 @@ NativeHandle OpenAppendFile(const std::string& path) {
   return FromHandle(file);
 }
 
-bool StartDetachedCopy(const std::string& executable, const std::string& assignment) {
+std::optional<std::int32_t> StartDetachedCopy(const std::string& executable, const std::string& assignment) {
   const std::size_t equals = assignment.find('=');
-  if (equals == std::string::npos) return false;
+  if (equals == std::string::npos) return std::nullopt;
   // The copy inherits the environment as it is at its creation; this process
   // is about to end, and gets its own back after.
   const std::string name = assignment.substr(0, equals);
   const char* previous = ::getenv(name.c_str());
   const std::string restore = name + "=" + (previous != nullptr ? previous : "");
-  if (::_putenv(assignment.c_str()) != 0) return false;
+  if (::_putenv(assignment.c_str()) != 0) return std::nullopt;
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
@@ -129,10 +129,10 @@ bool StartDetachedCopy(const std::string& executable, const std::string& assignm
   const bool started = ::CreateProcessA(executable.c_str(), line.data(), nullptr, nullptr, FALSE, flags,
                                         nullptr, nullptr, &startup, &process);
   ::_putenv(restore.c_str());
-  if (!started) return false;
+  if (!started) return std::nullopt;
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
-  return true;
+  return static_cast<std::int32_t>(process.dwProcessId);
 }
 
 NativeHandle StartPipedCommand(const std::string& command_line) {

@@ -162,6 +162,20 @@ class ClassDataSharingTest(unittest.TestCase):
         with open(runs) as f:
             self.assertEqual(f.read().splitlines(), ["main", "Helper initialised"] * 2)
 
+    def test_starts_in_a_row_leave_one_training_start(self):
+        # A tool a script starts again and again: while the first start's
+        # training start runs (or once its archive is there), later starts
+        # neither record nor train.
+        trail = os.path.join(self.cache, "trail.txt")
+        env = dict(self.env, NXO_TRACE=trail)
+        for _ in range(4):
+            self.assertCleanStart(self.start(env=env, settle=False))
+        self.wait_for_training(self.cache)
+        with open(trail) as f:
+            text = f.read()
+        self.assertEqual(text.count("training start for"), 1, text)
+        self.assertEqual(len(self.archives()), 1, self.archives())
+
     def test_system_exit_keeps_its_code_and_still_publishes_the_archive(self):
         result = self.start("exit7")
         self.assertCleanStart(result, code=7)

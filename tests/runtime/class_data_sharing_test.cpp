@@ -183,6 +183,31 @@ TEST(ClassDataSharingTest, TrainingThatWritesNothingIsNotRepeated) {
   EXPECT_TRUE(Names(dir).empty());
 }
 
+// While another live process records or trains for the key, a start leaves
+// it to that one, so that a tool started many times in a row leaves one
+// training start behind, not one per start; once that process has ended,
+// its files go and the next start records.
+TEST(ClassDataSharingTest, OneRecordingOrTrainingStartAtATime) {
+  if (platform::ProcessLifeStamp(1) == 0) GTEST_SKIP() << "no process 1 to stand for a running start";
+  TempDir cache;
+  const std::string dir = cache.Str();
+  for (const char* busy : {".1.jvm.lst", ".1.tmp"}) {
+    SCOPED_TRACE(busy);
+    WriteFile(dir + "k" + busy, "");
+    for (SharingMechanism mechanism : {SharingMechanism::kArchiveAtExit, SharingMechanism::kAutoCreatedArchive,
+                                       SharingMechanism::kAheadOfTimeCache}) {
+      const SharingPlan plan = PlanClassDataSharing(mechanism, dir, "k", {});
+      EXPECT_TRUE(plan.options.empty());
+      EXPECT_TRUE(plan.recorded_lists.empty());
+    }
+    EXPECT_EQ(Names(dir), std::vector<std::string>{std::string("k") + busy});
+    platform::RemoveFile(dir + "k" + busy);
+  }
+  WriteFile(dir + "k." + kEndedId + ".jvm.lst", "");
+  EXPECT_FALSE(PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {}).recorded_lists.empty());
+  EXPECT_TRUE(Names(dir).empty());
+}
+
 // The environment names the lists, so a training start trusts no name it is
 // given: only lists of its own folder and key, with a process id, and with
 // the JVM's list present. Anything else plans nothing (and the launcher then
@@ -207,6 +232,15 @@ TEST(ClassDataSharingTest, TrainingStartsTakeOnlyTheirOwnLists) {
     EXPECT_TRUE(plan.training_lists.empty());
     EXPECT_TRUE(plan.pending_archive.empty());
   }
+  // The recording start has already handed the lists over under this
+  // process's id, as it does once it has started the training start.
+  RecordedLists(dir, key, OwnId());
+  const SharingPlan handed = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {}, dir + key + ".4242");
+  EXPECT_EQ(handed.training_lists, dir + key + "." + OwnId());
+  platform::RemoveFile(handed.pending_archive);
+  platform::RemoveFile(handed.training_lists + ".jvm.lst");
+  platform::RemoveFile(handed.training_lists + ".loader.lst");
+
   WriteFile(dir + key + "-8.jsa", kArchiveStart + "rest");
   const SharingPlan published = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {},
                                                      dir + key + "." + kEndedId);
