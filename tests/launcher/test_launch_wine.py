@@ -326,23 +326,47 @@ class Launch(WineSession):
         self.assert_clean_run(outcome)
         self.assertEqual([o for o in outcome.options if "sun.java.command" in o], ["-Dsun.java.command=chosen name"])
 
-    def test_class_data_sharing_keeps_its_archive_in_local_app_data(self):
-        # A runtime home whose release file names Java 17, with the double as
-        # its JVM library: the double lists its classes when asked, writes an
-        # archive on its way out and "maps" one it is given, as a real
-        # runtime does.
-        home = os.path.join(self.work, "jdk17")
-        os.makedirs(os.path.join(home, "bin", "server"))
+    def sharing_runtime(self, version):
+        """A runtime home whose release file names |version|, with the double
+        as its JVM library: the double lists its classes when asked, writes
+        an archive on its way out and "maps" one it is given, as a real
+        runtime does. Returns an application packed for it with sharing on,
+        and the path of the training start's log (gone beforehand)."""
+        home = os.path.join(self.work, "jdk" + version)
+        os.makedirs(os.path.join(home, "bin", "server"), exist_ok=True)
         shutil.copy(DOUBLE["full"], os.path.join(home, "bin", "server", "jvm.dll"))
         with open(os.path.join(home, "release"), "w") as f:
-            f.write('IMPLEMENTOR="double"\nJAVA_VERSION="17.0.2"\n')
-        app = Packed(self.work, "shared", "app.Hello", [
+            f.write(f'IMPLEMENTOR="double"\nJAVA_VERSION="{version}"\n')
+        app = Packed(self.work, "shared" + version.split(".")[0], "app.Hello", [
             "jre_order c", "jvmdll " + windows_path(os.path.join(home, "bin", "server", "jvm.dll")),
             "classdatasharing auto"])
-        quiet = ["-Xshare:auto", "-Xlog:cds=off,cds+dynamic=off"]
         training_log = os.path.join(self.work, "double.log.training")
         if os.path.exists(training_log):
             os.remove(training_log)
+        return app, training_log
+
+    def sharing_folder(self, lists):
+        """The Unix path of the cache folder that holds |lists|, a Windows path;
+        removed when the test ends."""
+        windows_folder = lists.rsplit("/", 1)[0] + "/"
+        folder = os.path.join(os.environ.get("WINEPREFIX", os.path.join(ROOT, "build", "wine-prefix")),
+                              "drive_c", *windows_folder[3:].replace("\\", "/").split("/"))
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        return windows_folder, folder
+
+    def wait_for_published(self, folder, old=None):
+        """Until the training start has published an archive other than |old|
+        and removed its lists."""
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            names = os.listdir(folder)
+            if [n for n in names if n.endswith(".jsa") and n != old] and not [n for n in names if n.endswith(".lst")]:
+                break
+            time.sleep(0.05)
+
+    def test_class_data_sharing_keeps_its_archive_in_local_app_data(self):
+        app, training_log = self.sharing_runtime("17.0.2")
+        quiet = ["-Xshare:auto", "-Xlog:cds=off,cds+dynamic=off"]
 
         # The first start only records the classes it loads...
         first = self.start(app)
@@ -353,18 +377,11 @@ class Launch(WineSession):
         # Wine gives every process its profile's %LOCALAPPDATA%, below the
         # prefix's drive C.
         self.assertRegex(lists, r"^C:\\users\\[^\\]+\\AppData\\Local[\\/]nxo/cds/[0-9a-f]{16}/[0-9a-f]{16}\.\d+$")
-        windows_folder = lists.rsplit("/", 1)[0] + "/"
-        folder = os.path.join(os.environ.get("WINEPREFIX", os.path.join(ROOT, "build", "wine-prefix")),
-                              "drive_c", *windows_folder[3:].replace("\\", "/").split("/"))
-        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        windows_folder, folder = self.sharing_folder(lists)
 
         # ...and leaves a training start behind, a process of its own, whose
         # JVM writes the archive at exit; the launcher publishes it.
-        deadline = time.monotonic() + 60
-        while time.monotonic() < deadline and not [n for n in os.listdir(folder) if n.endswith(".jsa")]:
-            time.sleep(0.05)
-        while time.monotonic() < deadline and [n for n in os.listdir(folder) if n.endswith(".lst")]:
-            time.sleep(0.05)
+        self.wait_for_published(folder)
         self.assertEqual(len(os.listdir(folder)), 1, os.listdir(folder))
         published = os.listdir(folder)[0]
         self.assertRegex(published, r"^[0-9a-f]{16}-\d+\.jsa$")
@@ -390,11 +407,33 @@ class Launch(WineSession):
         rebuilt = self.start(app)
         self.assert_clean_run(rebuilt)
         self.assertTrue(rebuilt.options[-2].startswith("-XX:DumpLoadedClassList="), rebuilt)
-        deadline = time.monotonic() + 60
-        while time.monotonic() < deadline and (len(os.listdir(folder)) != 1 or os.listdir(folder) == [published]):
-            time.sleep(0.05)
+        self.wait_for_published(folder, old=published)
         self.assertEqual(len(os.listdir(folder)), 1, os.listdir(folder))
         self.assertNotEqual(os.listdir(folder), [published])
+
+    def test_class_data_sharing_with_an_ahead_of_time_cache(self):
+        # Java 25 and later: the training start's JVM writes an ahead-of-time
+        # cache, which later starts hand over without any -Xshare option (the
+        # JVM refuses one beside a cache).
+        app, training_log = self.sharing_runtime("25.0.1")
+        quiet = "-Xlog:cds=off,aot=off"
+        first = self.start(app)
+        self.assert_clean_run(first)
+        self.assertTrue(first.options[-2].startswith("-XX:DumpLoadedClassList="), first)
+        windows_folder, folder = self.sharing_folder(first.options[-2].split("=", 1)[1])
+        self.wait_for_published(folder)
+        (published,) = os.listdir(folder)
+        self.assertRegex(published, r"^[0-9a-f]{16}-\d+\.jsa$")
+        with open(training_log, encoding="utf-8", errors="replace") as f:
+            training = Outcome(0, [], f.read().splitlines(), "")
+        self.assertTrue(training.options[-3].startswith("-XX:AOTCacheOutput=" + windows_folder), training)
+        self.assertEqual(training.options[-2], quiet, training)
+
+        second = self.start(app)
+        self.assert_clean_run(second)
+        self.assertEqual(second.options[-2:], ["-XX:AOTCache=" + windows_folder + published, quiet], second)
+        self.assertFalse([o for o in second.options + training.options if o.startswith("-Xshare")], second)
+        self.assertEqual(second.lines("archive_mapped "), [windows_folder + published])
 
     def test_an_exception_from_main_ends_with_1(self):
         # As the java command: the runtime describes it, no box repeats it.

@@ -43,6 +43,11 @@
 //                                "archive" is written there: the JVM's magic
 //                                number and a line, made read-only as the
 //                                JVM makes it
+//   -XX:AOTCacheOutput=PATH        the same for an ahead-of-time cache, which
+//                                starts with the magic number of a static
+//                                archive
+//   -XX:AOTCache=PATH              "mapped" as -XX:SharedArchiveFile is, when
+//                                it starts with that magic number
 //   -XX:DumpLoadedClassList=PATH   a list of one class is written there at
 //                                creation, as a real JVM lists the classes
 //                                of its own loaders while it loads them
@@ -258,14 +263,16 @@ void SetSystemStream(bool error, jobject print_stream) {
 
 // The dynamic archive's magic number, in the machine's order.
 const std::string kArchiveMagic("\xa8\xab\x0b\xf0", 4);
-std::string archive_at_exit;  // -XX:ArchiveClassesAtExit
+const std::string kStaticArchiveMagic("\xa2\xab\x0b\xf0", 4);
+std::string archive_at_exit;  // -XX:ArchiveClassesAtExit or -XX:AOTCacheOutput
+std::string archive_magic = kArchiveMagic;
 
 void WriteArchiveAtExit() {
   if (archive_at_exit.empty()) return;
   const std::filesystem::path path = std::filesystem::u8path(archive_at_exit);
   std::error_code ignored;
   std::filesystem::remove(path, ignored);  // the JVM removes what is there first
-  std::ofstream(path, std::ios::binary) << kArchiveMagic << "double archive\n";
+  std::ofstream(path, std::ios::binary) << archive_magic << "double archive\n";
   std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
                                          std::filesystem::perms::others_read, ignored);
   archive_at_exit.clear();
@@ -274,15 +281,28 @@ void WriteArchiveAtExit() {
 void TakeSharingOption(const std::string& option) {
   static const std::string kAtExit = "-XX:ArchiveClassesAtExit=", kShared = "-XX:SharedArchiveFile=";
   static const std::string kClassList = "-XX:DumpLoadedClassList=";
+  static const std::string kCacheOutput = "-XX:AOTCacheOutput=", kCache = "-XX:AOTCache=";
   if (option.rfind(kAtExit, 0) == 0) archive_at_exit = option.substr(kAtExit.size());
+  if (option.rfind(kCacheOutput, 0) == 0) {
+    archive_at_exit = option.substr(kCacheOutput.size());
+    archive_magic = kStaticArchiveMagic;
+  }
   if (option.rfind(kClassList, 0) == 0)
     std::ofstream(std::filesystem::u8path(option.substr(kClassList.size())), std::ios::binary)
         << "java/lang/Object\n";
-  if (option.rfind(kShared, 0) != 0) return;
-  const std::string path = option.substr(kShared.size());
+  std::string path, magic;
+  if (option.rfind(kShared, 0) == 0) {
+    path = option.substr(kShared.size());
+    magic = kArchiveMagic;
+  } else if (option.rfind(kCache, 0) == 0) {
+    path = option.substr(kCache.size());
+    magic = kStaticArchiveMagic;
+  } else {
+    return;
+  }
   std::ifstream file(std::filesystem::u8path(path), std::ios::binary);
-  std::string start(kArchiveMagic.size(), '\0');
-  if (!file.read(start.data(), static_cast<std::streamsize>(start.size())) || start != kArchiveMagic) return;
+  std::string start(magic.size(), '\0');
+  if (!file.read(start.data(), static_cast<std::streamsize>(start.size())) || start != magic) return;
   properties["java.vm.info"] = "mixed mode, sharing";
   Log("archive_mapped " + path);
 }
