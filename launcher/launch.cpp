@@ -134,6 +134,13 @@ void AppendClassDataSharingOptions(const config::LaunchConfig& config, const Str
                                    const std::string& library, runtime::JvmHost& host,
                                    const std::string& training_lists) {
   if (config::keys::ClassDataSharing(config) != config::ClassDataSharingMode::kAuto) return;
+  // The launcher's loader as the system class loader ("assystemclassloader")
+  // leaves the JVM nothing of the application's to map, and has it warn on
+  // standard error at every start that hands it an archive.
+  if (config::keys::AsSystemClassLoader(config)) {
+    NXO_TRAIL("cds", "the launcher's loader is the system class loader; no archive");
+    return;
+  }
   const int feature = runtime::ReleaseFeatureVersion(runtime::ReadRuntimeRelease(library));
   const runtime::SharingMechanism mechanism = runtime::MechanismOfFeatureVersion(feature);
   NXO_TRAIL("cds", "runtime feature version %d", feature);

@@ -25,9 +25,13 @@ constexpr std::string_view kFailedSuffix = ".failed";
 
 // Options by which the configuration already decides about sharing; the
 // launcher then adds nothing of its own.
+// A system class loader of the application's own is among them: with one,
+// the JVM maps no class of the application's from an archive at all, and
+// says so on standard error whenever it is given one.
 constexpr std::string_view kOwnSharingOptions[] = {
     "-XX:SharedArchiveFile", "-XX:ArchiveClassesAtExit", "-XX:+AutoCreateSharedArchive",
     "-XX:SharedClassListFile", "-Xshare:off", "-Xshare:on", "-Xshare:dump", "-XX:AOTCache", "-XX:AOTMode",
+    "-Djava.system.class.loader=",
 };
 
 // Shared archives that cannot be used are passed over quietly: the JVM falls

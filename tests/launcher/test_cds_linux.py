@@ -281,6 +281,23 @@ class ClassDataSharingTest(unittest.TestCase):
         finally:
             os.remove(rebuilt)
 
+    def test_no_archive_when_the_launchers_loader_is_the_system_class_loader(self):
+        # With a system class loader of the application's own the JVM maps
+        # nothing of the application from an archive (it says so on standard
+        # error whatever the launcher does, as it does for the java command):
+        # no start records, and none trains.
+        exe = os.path.join(self.work, "system-loader")
+        subprocess.run([NXO, "pack", "--target", "linux", "--main-class", "app.Main", "--cds",
+                        "--set", f"jvmdll={self.jdk}/lib/server/libjvm.so", "--set", "jre_order=c",
+                        "--set", "assystemclassloader=true",
+                        "-o", exe, os.path.join(self.work, "app.jar")], check=True, stdout=subprocess.DEVNULL)
+        for _ in range(2):
+            result = run([exe], self.env)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertIn("value=42", result.stdout)
+            self.wait_for_training(self.cache)
+        self.assertEqual(self.archives(), [])
+
     def test_sharing_off_by_default(self):
         exe = os.path.join(self.work, "plain")
         subprocess.run([NXO, "pack", "--target", "linux", "--main-class", "app.Main",

@@ -344,7 +344,8 @@ TEST(ClassDataSharingTest, UnusableCacheMeansAStartWithoutSharing) {
 TEST(ClassDataSharingTest, OptionLinesThatDecideSharingAreLeftAlone) {
   TempDir cache;
   for (const char* option : {"-Xshare:off", "-Xshare:on", "-XX:SharedArchiveFile=/x.jsa",
-                             "-XX:ArchiveClassesAtExit=/y.jsa", "-XX:AOTCache=/z.aot"}) {
+                             "-XX:ArchiveClassesAtExit=/y.jsa", "-XX:AOTCache=/z.aot",
+                             "-Djava.system.class.loader=app.Loader"}) {
     SCOPED_TRACE(option);
     StringList configured;
     configured.Append("-Xmx64m");
