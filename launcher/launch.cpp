@@ -123,16 +123,21 @@ NeverDestroyed<runtime::SharingPlan> process_sharing_plan;
 
 runtime::SharingPlan& ProcessSharingPlan() { return process_sharing_plan.get(); }
 
-// The executable a training start runs: this one.
+// The executable a training start runs (this one), and where: the directory
+// this process started in, so that it finds the same runtime ("forcecwd" has
+// moved this process since).
 NeverDestroyed<std::string> process_executable;
+NeverDestroyed<std::string> process_start_directory;
 
-void PublishAtExit() { runtime::FinishSharingPlan(ProcessSharingPlan(), process_executable.get()); }
+void PublishAtExit() {
+  runtime::FinishSharingPlan(ProcessSharingPlan(), process_executable.get(), process_start_directory.get());
+}
 
 }  // namespace
 
-void AppendClassDataSharingOptions(const config::LaunchConfig& config, const StringList& configured_options,
-                                   const std::string& library, runtime::JvmHost& host,
-                                   const std::string& training_lists) {
+void AppendClassDataSharingOptions(const StartupContext& context, const StringList& configured_options,
+                                   const std::string& library, runtime::JvmHost& host) {
+  const config::LaunchConfig& config = context.config;
   if (config::keys::ClassDataSharing(config) != config::ClassDataSharingMode::kAuto) return;
   // The launcher's loader as the system class loader ("assystemclassloader")
   // leaves the JVM nothing of the application's to map, and has it warn on
@@ -163,9 +168,10 @@ void AppendClassDataSharingOptions(const config::LaunchConfig& config, const Str
   plan = runtime::PlanClassDataSharing(
       mechanism, runtime::SharingDirectory(cache, config.ExecutablePath()),
       runtime::SharingKey(config.ExecutablePath(), library, class_path, options_text), configured_options,
-      training_lists);
+      context.training_lists);
   for (const std::string& option : plan.options) host.options.Append(option);
   process_executable.get() = config.ExecutablePath();
+  process_start_directory.get() = context.start_directory;
   if (!plan.pending_archive.empty() || !plan.recorded_lists.empty() || !plan.training_lists.empty())
     std::atexit(PublishAtExit);
 }
@@ -344,7 +350,7 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
     result = kNoRuntime;
   } else {
     NXO_TRAIL("jvm", "library %s", library.c_str());
-    AppendClassDataSharingOptions(config, options, library, host, context.training_lists);
+    AppendClassDataSharingOptions(context, options, library, host);
     // A training start that has nothing to train from (lists of another
     // build, or an archive already there) runs no JVM, and certainly not
     // the application.

@@ -83,13 +83,12 @@ std::string JavaCommandOption(const StringList& configured_options, const std::s
 
 // With "classdatasharing auto": the options that hand the JVM the
 // application's class-data archive, or have it record the classes it loads
-// for a training start (or, in the training start of |training_lists|, write
-// the archive at exit), for the runtime of |library|; they go after every
-// other option. Empty when the runtime has no mechanism or the cache cannot
-// be used.
-void AppendClassDataSharingOptions(const config::LaunchConfig& config, const StringList& configured_options,
-                                   const std::string& library, runtime::JvmHost& host,
-                                   const std::string& training_lists = std::string());
+// for a training start (or, in the training start of the context's
+// training lists, write the archive at exit), for the runtime of |library|;
+// they go after every other option. Empty when the runtime has no mechanism
+// or the cache cannot be used.
+void AppendClassDataSharingOptions(const StartupContext& context, const StringList& configured_options,
+                                   const std::string& library, runtime::JvmHost& host);
 
 // Publishes the archive a training start's JVM wrote at exit, or starts the
 // training start after a start that recorded its classes. Called once

@@ -163,6 +163,7 @@ int RunStartup(int argc, char** argv) {
   SetAnsiCodePageIsUtf8(platform::AnsiCodePageIsUtf8());
   StartupContext context(config::LaunchConfig::OfRunningExecutable());
   config::LaunchConfig& config = context.config;
+  context.start_directory = platform::CurrentDirectory();
   if (platform::GetEnvironment(kCheckRuntimeVariable)) return CheckRuntimeOnly(context);
   const std::optional<std::string> training_lists = platform::GetEnvironment(runtime::kTrainingVariable);
   if (training_lists && !training_lists->empty()) return RunTrainingStart(context, *training_lists);

@@ -42,6 +42,8 @@ struct StartupContext {
   // In a training start (the environment names class lists): the lists; the
   // application does not run, and nothing is shown.
   std::string training_lists;
+  // The working directory the process started in, before "forcecwd".
+  std::string start_directory;
 };
 
 }  // namespace nxo::launcher

@@ -265,11 +265,13 @@ NativeHandle OpenAppendFile(const std::string& path);
 NativeHandle StartPipedCommand(const std::string& command_line);
 
 // Starts |executable| again, without arguments, as a process that outlives
-// this one: |assignment| ("NAME=value") added to the environment it
-// inherits, the null device as its standard streams, no console window, and
-// no handle or descriptor of this process. On Windows it also runs below
-// normal priority. Its process id; none when it could not be started.
-std::optional<std::int32_t> StartDetachedCopy(const std::string& executable, const std::string& assignment);
+// this one: in |directory| (empty: this process's), |assignment|
+// ("NAME=value") added to the environment it inherits, the null device as
+// its standard streams, no console window, and no handle or descriptor of
+// this process. On Windows it also runs below normal priority. Its process
+// id; none when it could not be started.
+std::optional<std::int32_t> StartDetachedCopy(const std::string& executable, const std::string& assignment,
+                                              const std::string& directory);
 
 // Writes all of |length| bytes; false when the system refused some.
 bool WriteToHandle(NativeHandle handle, const void* bytes, std::size_t length);

@@ -427,7 +427,7 @@ void PublishPendingArchive(const SharingPlan& plan) {
   if (!platform::RenameFile(plan.pending_archive, published)) platform::RemoveFile(plan.pending_archive);
 }
 
-void FinishSharingPlan(SharingPlan& plan, const std::string& executable) {
+void FinishSharingPlan(SharingPlan& plan, const std::string& executable, const std::string& directory) {
   if (!plan.training_lists.empty()) {
     const bool wrote = !plan.pending_archive.empty()
                            ? platform::StampOfFile(plan.pending_archive).value_or(platform::FileStamp{}).size != 0
@@ -450,7 +450,7 @@ void FinishSharingPlan(SharingPlan& plan, const std::string& executable) {
   const std::optional<platform::FileStamp> recorded = platform::StampOfFile(lists + std::string(kJvmListSuffix));
   const std::optional<std::int32_t> trainer =
       recorded && recorded->size != 0
-          ? platform::StartDetachedCopy(executable, std::string(kTrainingVariable) + "=" + lists)
+          ? platform::StartDetachedCopy(executable, std::string(kTrainingVariable) + "=" + lists, directory)
           : std::nullopt;
   if (!trainer) {
     NXO_TRAIL("cds", "no training start");

@@ -93,9 +93,10 @@ void PublishPendingArchive(const SharingPlan& plan);
 // Once the JVM of a start is gone: publishes what a training start's JVM
 // wrote and removes its lists (a training start that wrote no archive leaves
 // "<key>.failed", so that later starts do not train again for nothing); or,
-// after a start that recorded lists, starts the training start |executable|.
-// Does each only once.
-void FinishSharingPlan(SharingPlan& plan, const std::string& executable);
+// after a start that recorded lists, starts the training start |executable|
+// in |directory| (where this process started: relative runtime paths then
+// resolve alike). Does each only once.
+void FinishSharingPlan(SharingPlan& plan, const std::string& executable, const std::string& directory);
 
 // After the JVM was created with the plan's archive: |vm_info| is its
 // "java.vm.info" property, which names "sharing" while classes are mapped

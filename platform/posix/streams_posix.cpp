@@ -106,7 +106,8 @@ bool SpawnReadingFrom(const std::vector<std::string>& words, int input) {
 
 }  // namespace
 
-std::optional<std::int32_t> StartDetachedCopy(const std::string& executable, const std::string& assignment) {
+std::optional<std::int32_t> StartDetachedCopy(const std::string& executable, const std::string& assignment,
+                                              const std::string& directory) {
   std::vector<char*> environment;
   for (char** entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
   environment.push_back(const_cast<char*>(assignment.c_str()));
@@ -120,6 +121,7 @@ std::optional<std::int32_t> StartDetachedCopy(const std::string& executable, con
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
   sigset_t none;
   sigemptyset(&none);
   posix_spawnattr_setsigmask(&attributes, &none);

@@ -109,7 +109,8 @@ NativeHandle OpenAppendFile(const std::string& path) {
   return FromHandle(file);
 }
 
-std::optional<std::int32_t> StartDetachedCopy(const std::string& executable, const std::string& assignment) {
+std::optional<std::int32_t> StartDetachedCopy(const std::string& executable, const std::string& assignment,
+                                              const std::string& directory) {
   const std::size_t equals = assignment.find('=');
   if (equals == std::string::npos) return std::nullopt;
   // The copy inherits the environment as it is at its creation; this process
@@ -127,7 +128,8 @@ std::optional<std::int32_t> StartDetachedCopy(const std::string& executable, con
   PROCESS_INFORMATION process;
   const DWORD flags = DETACHED_PROCESS | BELOW_NORMAL_PRIORITY_CLASS;
   const bool started = ::CreateProcessA(executable.c_str(), line.data(), nullptr, nullptr, FALSE, flags,
-                                        nullptr, nullptr, &startup, &process);
+                                        nullptr, directory.empty() ? nullptr : directory.c_str(), &startup,
+                                        &process);
   ::_putenv(restore.c_str());
   if (!started) return std::nullopt;
   ::CloseHandle(process.hThread);

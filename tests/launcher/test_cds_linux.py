@@ -281,6 +281,27 @@ class ClassDataSharingTest(unittest.TestCase):
         finally:
             os.remove(rebuilt)
 
+    def test_training_starts_where_the_first_start_started(self):
+        # A runtime named relative to the start directory, and "forcecwd"
+        # moving the application elsewhere: the training start must find the
+        # same runtime, so it starts in the directory the first start did.
+        start_directory = os.path.join(self.work, "start-here")
+        os.makedirs(start_directory, exist_ok=True)
+        if not os.path.exists(os.path.join(start_directory, "rt")):
+            os.symlink(self.jdk, os.path.join(start_directory, "rt"))
+        elsewhere = tempfile.mkdtemp(prefix="elsewhere-", dir=self.work)
+        exe = os.path.join(self.work, "relative-runtime")
+        subprocess.run([NXO, "pack", "--target", "linux", "--main-class", "app.Main", "--cds",
+                        "--set", "jvmdll=rt/lib/server/libjvm.so", "--set", "jre_order=c",
+                        "--set", f"forcecwd={elsewhere}",
+                        "-o", exe, os.path.join(self.work, "app.jar")], check=True, stdout=subprocess.DEVNULL)
+        result = subprocess.run([exe], capture_output=True, text=True, timeout=120, env=self.env,
+                                cwd=start_directory)
+        self.assertCleanStart(result)
+        self.wait_for_training(self.cache)
+        self.assertEqual(len(self.archives()), 1, self.archives())
+        self.assertTrue(self.archives()[0].endswith(".jsa"), self.archives())
+
     def test_no_archive_when_the_launchers_loader_is_the_system_class_loader(self):
         # With a system class loader of the application's own the JVM maps
         # nothing of the application from an archive (it says so on standard

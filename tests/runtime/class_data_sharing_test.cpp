@@ -145,8 +145,8 @@ TEST(ClassDataSharingTest, FirstStartRecordsAndTheTrainingStartPublishesWhatTheJ
 
   // What the JVM writes at exit.
   WriteFile(training.pending_archive, kArchiveStart + std::string(996, 'x'));
-  FinishSharingPlan(training, "/nonexistent");
-  FinishSharingPlan(training, "/nonexistent");  // the second call, from exit, finds nothing
+  FinishSharingPlan(training, "/nonexistent", "");
+  FinishSharingPlan(training, "/nonexistent", "");  // the second call, from exit, finds nothing
   EXPECT_EQ(Names(dir), std::vector<std::string>{key + "-1000.jsa"});
 
   const SharingPlan warm = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {});
@@ -173,7 +173,7 @@ TEST(ClassDataSharingTest, TrainingThatWritesNothingIsNotRepeated) {
   SharingPlan training =
       PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {}, RecordedLists(dir, "k", kEndedId));
   ASSERT_FALSE(training.pending_archive.empty());
-  FinishSharingPlan(training, "/nonexistent");  // the JVM never wrote (killed, or refused)
+  FinishSharingPlan(training, "/nonexistent", "");  // the JVM never wrote (killed, or refused)
   EXPECT_EQ(Names(dir), std::vector<std::string>{"k.failed"});
   const SharingPlan after = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {});
   EXPECT_TRUE(after.options.empty());
@@ -257,13 +257,13 @@ TEST(ClassDataSharingTest, NoTrainingStartWithoutListsOrExecutable) {
   SharingPlan first = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {});
   ASSERT_FALSE(first.recorded_lists.empty());
   WriteFile(first.recorded_lists + ".loader.lst", "app.Main\n");  // the JVM wrote no list
-  FinishSharingPlan(first, "/bin/true");
+  FinishSharingPlan(first, "/bin/true", "");
   EXPECT_TRUE(Names(dir).empty());
   EXPECT_TRUE(first.recorded_lists.empty());
 
   first = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {});
   RecordedLists(dir, "k", OwnId());
-  FinishSharingPlan(first, dir + "no-such-executable");
+  FinishSharingPlan(first, dir + "no-such-executable", "");
   EXPECT_TRUE(Names(dir).empty());
 }
 
@@ -305,7 +305,7 @@ TEST(ClassDataSharingTest, DamagedAndStaleArchivesAreRemoved) {
 
   // Once one is published, left-over pending archives and lists of the key go.
   WriteFile(training.pending_archive, kArchiveStart + std::string(60, 'x'));
-  FinishSharingPlan(training, "/nonexistent");
+  FinishSharingPlan(training, "/nonexistent", "");
   const SharingPlan warm = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {});
   EXPECT_TRUE(HasOption(warm, "-XX:SharedArchiveFile=" + dir + key + "-64.jsa"));
   expected = {key + "-64.jsa", "unrelated.txt"};
@@ -374,7 +374,7 @@ TEST(ClassDataSharingTest, NewerRuntimesCreateTheirArchiveThemselves) {
   EXPECT_TRUE(HasOption(training, "-XX:SharedArchiveFile=" + dir + "abc.jsa"));
   EXPECT_TRUE(HasOption(training, "-Dnxo.cds.train=" + dir + "abc." + OwnId()));
   WriteFile(dir + "abc.jsa", kArchiveStart + "rest");  // what the JVM writes
-  FinishSharingPlan(training, "/nonexistent");
+  FinishSharingPlan(training, "/nonexistent", "");
   EXPECT_EQ(Names(dir), std::vector<std::string>{"abc.jsa"});
 
   const SharingPlan warm = PlanClassDataSharing(SharingMechanism::kAutoCreatedArchive, dir, "abc", {});
@@ -401,7 +401,7 @@ TEST(ClassDataSharingTest, NewestRuntimesGetAnAheadOfTimeCache) {
             (std::vector<std::string>{"-XX:AOTCacheOutput=" + training.pending_archive, "-Xlog:cds=off,aot=off",
                                       "-Dnxo.cds.train=" + training.training_lists}));
   WriteFile(training.pending_archive, std::string("\xa2\xab\x0b\xf0", 4) + std::string(60, 'x'));
-  FinishSharingPlan(training, "/nonexistent");
+  FinishSharingPlan(training, "/nonexistent", "");
   EXPECT_EQ(Names(dir), std::vector<std::string>{key + "-64.jsa"});
   const SharingPlan warm = PlanClassDataSharing(SharingMechanism::kAheadOfTimeCache, dir, key, {});
   EXPECT_EQ(warm.archive, dir + key + "-64.jsa");
