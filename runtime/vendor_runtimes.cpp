@@ -145,11 +145,15 @@ std::vector<VendorRuntime> ListVendorRuntimes() {
       VendorRuntime runtime;
       runtime.key = std::string(vendor.root) + "\\" + name;
       runtime.version = name;
-      if (ReadHome(runtime.key, vendor.layout, runtime.home, runtime.version))
-        runtimes.push_back(std::move(runtime));
+      if (!ReadHome(runtime.key, vendor.layout, runtime.home, runtime.version)) continue;
+      // Newest first, each after those of its own version so that equal
+      // versions keep the vendor table's order. The list is a handful of
+      // runtimes: placing each as it comes is a fraction of the code a
+      // stable sort of these records instantiates.
+      auto place = std::upper_bound(runtimes.begin(), runtimes.end(), runtime, Newer);
+      runtimes.insert(place, std::move(runtime));
     }
   }
-  std::stable_sort(runtimes.begin(), runtimes.end(), Newer);
   return runtimes;
 }
 
