@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "jni/kept_native.h"
 #include "platform/platform.h"
 
 namespace {
@@ -30,8 +31,8 @@ jfieldID HandleField(JNIEnv* env, jobject stream) {
 // Listed in natives/natives.def.h, which exports it on Windows and registers
 // it on Linux; it carries no export attribute of its own, so that Windows
 // exports it under the table's name only.
-extern "C" void JNICALL Java_com_tarnwick_nxo_RedirOutputStream_write(JNIEnv* env, jobject stream,
-                                                                       jint value);
+extern "C" NXO_KEPT_NATIVE void JNICALL Java_com_tarnwick_nxo_RedirOutputStream_write(
+    JNIEnv* env, jobject stream, jint value);
 
 extern "C" void JNICALL Java_com_tarnwick_nxo_RedirOutputStream_write(JNIEnv* env, jobject stream,
                                                                        jint value) {

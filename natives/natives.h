@@ -4,6 +4,8 @@
 
 #include <jni.h>
 
+#include "jni/kept_native.h"
+
 // Windows exports the natives under their decorated names through a .def file
 // generated from the table; dllexport would add a second, differently
 // decorated name for each, so the build turns it off there.
@@ -15,7 +17,7 @@
 
 extern "C" {
 #define NXO_NATIVE(cls, method, descriptor, bytes, result, params) \
-  NXO_NATIVE_EXPORT result JNICALL Java_com_tarnwick_nxo_##cls##_##method params;
+  NXO_NATIVE_EXPORT NXO_KEPT_NATIVE result JNICALL Java_com_tarnwick_nxo_##cls##_##method params;
 #include "natives/natives.def.h"
 #undef NXO_NATIVE
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "jni/kept_native.h"
 #include "support/never_destroyed.h"
 
 
@@ -225,7 +226,7 @@ extern "C" {
 
 // The one Java-side splash object, made on the first call from the calling
 // class's no-argument constructor; null while no splash window is showing.
-jobject JNICALL Java_com_tarnwick_nxo_SplashScreen_nativeGetSplashScreen(JNIEnv* env, jclass type) {
+NXO_KEPT_NATIVE jobject JNICALL Java_com_tarnwick_nxo_SplashScreen_nativeGetSplashScreen(JNIEnv* env, jclass type) {
   if (!nxo::splash::SplashWindowShowing()) return nullptr;
   std::lock_guard<std::mutex> guard(InstanceLock());
   if (shared_instance == nullptr) {
@@ -239,11 +240,11 @@ jobject JNICALL Java_com_tarnwick_nxo_SplashScreen_nativeGetSplashScreen(JNIEnv*
   return env->NewLocalRef(shared_instance);
 }
 
-void JNICALL Java_com_tarnwick_nxo_SplashScreen_nativeAutoClose(JNIEnv*, jobject, jint milliseconds) {
+NXO_KEPT_NATIVE void JNICALL Java_com_tarnwick_nxo_SplashScreen_nativeAutoClose(JNIEnv*, jobject, jint milliseconds) {
   nxo::splash::RequestSplashClose(milliseconds);
 }
 
-void JNICALL Java_com_tarnwick_nxo_SplashScreen_nativeClose(JNIEnv*, jobject) {
+NXO_KEPT_NATIVE void JNICALL Java_com_tarnwick_nxo_SplashScreen_nativeClose(JNIEnv*, jobject) {
   nxo::splash::CloseSplash();
 }
 
