@@ -103,6 +103,25 @@ class Win32Stub(unittest.TestCase):
             expected = sorted(line.strip() for line in names if line.strip())
         self.assertEqual(exported, expected)
 
+    def test_every_export_points_into_code(self):
+        # The linker still lists a native that the link dropped, at address
+        # zero: the name check alone passes, and the JVM then calls nowhere.
+        dump = objdump("-p")
+        rvas = [int(rva, 16) for rva in re.findall(r"\+base\[\s*\d+\] ([0-9a-f]+) Export RVA", dump)]
+        self.assertTrue(rvas, "no exports found")
+        image_base = int(re.search(r"^ImageBase\s+([0-9a-f]+)", dump, re.M).group(1), 16)
+        headers = objdump("-h").splitlines()
+        code = []
+        for line, flags in zip(headers, headers[1:]):
+            fields = line.split()
+            if len(fields) >= 7 and fields[0].isdigit() and "CODE" in flags:
+                size, address = int(fields[2], 16), int(fields[3], 16)
+                code.append((address - image_base, address - image_base + size))
+        self.assertTrue(code, "no code section found")
+        for rva in rvas:
+            self.assertTrue(any(start <= rva < end for start, end in code),
+                            f"an export points at {rva:#x}, outside the code")
+
     def test_reserves_one_mib_of_stack(self):
         with open(STUB, "rb") as f:
             data = f.read()
