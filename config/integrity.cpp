@@ -55,15 +55,23 @@ bool ComputePayloadDigest(const unsigned char* file, std::uint64_t size,
   const std::uint64_t end = static_cast<std::uint64_t>(location.file_size) - location.tail_length;
   if (location.payload_position + kDigestSize > end) return false;
 
+  // At most three ranges, each placed in order as it comes: a sort would
+  // instantiate far more code for them.
   ZeroRange zeros[3];
   int count = 0;
-  zeros[count++] = {location.payload_position, kDigestSize};
+  auto add = [&](ZeroRange range) {
+    ZeroRange* place = std::upper_bound(zeros, zeros + count, range,
+                                        [](const ZeroRange& a, const ZeroRange& b) { return a.begin < b.begin; });
+    std::move_backward(place, zeros + count, zeros + count + 1);
+    *place = range;
+    ++count;
+  };
+  add({location.payload_position, kDigestSize});
   const PeHeaderFields pe = FindPeHeaderFields(file, size);
   if (pe.is_pe) {
-    zeros[count++] = {pe.checksum_offset, 4};
-    if (pe.has_certificate_entry) zeros[count++] = {pe.certificate_entry_offset, 8};
+    add({pe.checksum_offset, 4});
+    if (pe.has_certificate_entry) add({pe.certificate_entry_offset, 8});
   }
-  std::sort(zeros, zeros + count, [](const ZeroRange& a, const ZeroRange& b) { return a.begin < b.begin; });
 
   Md5 md5;
   std::uint64_t at = 0;
