@@ -172,8 +172,9 @@ void AppendClassDataSharingOptions(const StartupContext& context, const StringLi
   for (const std::string& option : plan.options) host.options.Append(option);
   process_executable.get() = config.ExecutablePath();
   process_start_directory.get() = context.start_directory;
-  if (!plan.pending_archive.empty() || !plan.recorded_lists.empty() || !plan.training_lists.empty())
-    std::atexit(PublishAtExit);
+  // Only a training start writes an archive, and only a recording start
+  // leaves one behind.
+  if (!plan.recorded_lists.empty() || !plan.training_lists.empty()) std::atexit(PublishAtExit);
 }
 
 void PublishClassDataArchive() { PublishAtExit(); }

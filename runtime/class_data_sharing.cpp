@@ -185,30 +185,42 @@ void AddQuietOptions(SharingPlan& plan) {
 // own there proves the folder writable.
 constexpr std::uint64_t kSpaceForArchive = 256ull << 20;
 
+// "<directory><key>.<pid>": the start of the names of this process's files
+// for |key|, its pending archive and its class lists.
+std::string OwnFilesBase(const std::string& directory, const std::string& key) {
+  return directory + key + "." + std::to_string(platform::CurrentProcessId());
+}
+
 std::string ClaimPendingName(const std::string& directory, const std::string& key) {
   const std::optional<std::uint64_t> space = platform::FreeDiskSpace(directory);
   if (!space || *space < kSpaceForArchive) {
     NXO_TRAIL("cds", "too little free space in %s for an archive", directory.c_str());
     return std::string();
   }
-  const std::string name =
-      directory + key + "." + std::to_string(platform::CurrentProcessId()) + std::string(kPendingSuffix);
+  const std::string name = OwnFilesBase(directory, key) + std::string(kPendingSuffix);
   platform::RemoveFile(name);  // left by an earlier process of the same id
   return platform::CreateNewFile(name) ? name : std::string();
 }
 
-// A start without an archive records the classes it loads: the JVM lists
-// those of its own loaders, the application's loader the ones it defines.
-// Only where an archive could be written later, as ClaimPendingName proves.
-SharingPlan RecordingPlan(const std::string& directory, const std::string& key) {
-  SharingPlan plan;
+// Whether a JVM could write an archive of |key| in |directory|, proved by
+// claiming a pending name there and letting it go again.
+bool ArchiveCouldBeWritten(const std::string& directory, const std::string& key) {
   const std::string probe = ClaimPendingName(directory, key);
   if (probe.empty()) {
     NXO_TRAIL("cds", "%s is not writable; starting without an archive", directory.c_str());
-    return plan;
+    return false;
   }
   platform::RemoveFile(probe);
-  plan.recorded_lists = directory + key + "." + std::to_string(platform::CurrentProcessId());
+  return true;
+}
+
+// A start without an archive records the classes it loads: the JVM lists
+// those of its own loaders, the application's loader the ones it defines.
+// Only where an archive could be written later.
+SharingPlan RecordingPlan(const std::string& directory, const std::string& key) {
+  SharingPlan plan;
+  if (!ArchiveCouldBeWritten(directory, key)) return plan;
+  plan.recorded_lists = OwnFilesBase(directory, key);
   NXO_TRAIL("cds", "no archive yet; recording the loaded classes in %s.*", plan.recorded_lists.c_str());
   plan.options = {"-XX:DumpLoadedClassList=" + plan.recorded_lists + std::string(kJvmListSuffix),
                   "-Dnxo.cds.classlist=" + plan.recorded_lists + std::string(kLoaderListSuffix)};
@@ -232,7 +244,7 @@ std::string TakeOverLists(const std::string& directory, const std::string& key, 
   const std::string prefix = directory + key + ".";
   const std::string id = StartsWith(given, prefix) ? given.substr(prefix.size()) : std::string();
   if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos) return std::string();
-  const std::string taken = prefix + std::to_string(platform::CurrentProcessId());
+  const std::string taken = OwnFilesBase(directory, key);
   if (platform::StampOfFile(taken + std::string(kJvmListSuffix))) return taken;
   return taken != given && MoveLists(given, taken) ? taken : std::string();
 }
@@ -240,6 +252,22 @@ std::string TakeOverLists(const std::string& directory, const std::string& key, 
 void RemoveLists(const std::string& lists) {
   platform::RemoveFile(lists + std::string(kJvmListSuffix));
   platform::RemoveFile(lists + std::string(kLoaderListSuffix));
+}
+
+// Publishes the archive the JVM wrote at exit, once the JVM is done with it
+// (it wrote it on the way out): renamed to "<key>-<size>.jsa", or removed
+// when empty or missing. Whether the JVM wrote one.
+bool PublishPendingArchive(const SharingPlan& plan) {
+  const std::optional<platform::FileStamp> stamp = platform::StampOfFile(plan.pending_archive);
+  if (!stamp || stamp->size == 0) {
+    platform::RemoveFile(plan.pending_archive);
+    return false;
+  }
+  const std::string published =
+      DirectoryPart(plan.pending_archive) + plan.pending_key + "-" + std::to_string(stamp->size) +
+      std::string(kArchiveSuffix);
+  if (!platform::RenameFile(plan.pending_archive, published)) platform::RemoveFile(plan.pending_archive);
+  return true;
 }
 
 void AddTrainingProperty(SharingPlan& plan, const std::string& lists) {
@@ -362,13 +390,10 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
       return plan;
     }
     if (!present && !training) return leave_to_others(found) ? plan : RecordingPlan(directory, key);
-    const std::string probe = ClaimPendingName(directory, key);
-    if (probe.empty()) {
-      NXO_TRAIL("cds", "%s is not writable; starting without an archive", directory.c_str());
+    if (!ArchiveCouldBeWritten(directory, key)) {
       if (training) RemoveLists(lists);
       return plan;
     }
-    platform::RemoveFile(probe);
     if (present) plan.archive = directory + name;
     plan.pending_key = key;
     plan.auto_archive = directory + name;
@@ -414,25 +439,11 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
   return plan;
 }
 
-void PublishPendingArchive(const SharingPlan& plan) {
-  if (plan.pending_archive.empty()) return;
-  const std::optional<platform::FileStamp> stamp = platform::StampOfFile(plan.pending_archive);
-  if (!stamp || stamp->size == 0) {
-    platform::RemoveFile(plan.pending_archive);
-    return;
-  }
-  const std::string published =
-      DirectoryPart(plan.pending_archive) + plan.pending_key + "-" + std::to_string(stamp->size) +
-      std::string(kArchiveSuffix);
-  if (!platform::RenameFile(plan.pending_archive, published)) platform::RemoveFile(plan.pending_archive);
-}
-
 void FinishSharingPlan(SharingPlan& plan, const std::string& executable, const std::string& directory) {
   if (!plan.training_lists.empty()) {
-    const bool wrote = !plan.pending_archive.empty()
-                           ? platform::StampOfFile(plan.pending_archive).value_or(platform::FileStamp{}).size != 0
-                           : StartsLikeAnArchive(plan.auto_archive);
-    PublishPendingArchive(plan);
+    // Java 19 to 24 write the archive under its final name themselves.
+    const bool wrote = !plan.pending_archive.empty() ? PublishPendingArchive(plan)
+                                                     : StartsLikeAnArchive(plan.auto_archive);
     RemoveLists(plan.training_lists);
     if (!wrote) {
       NXO_TRAIL("cds", "the training start wrote no archive");
@@ -442,8 +453,6 @@ void FinishSharingPlan(SharingPlan& plan, const std::string& executable, const s
     plan.pending_archive.clear();
     return;
   }
-  PublishPendingArchive(plan);
-  plan.pending_archive.clear();
   if (plan.recorded_lists.empty()) return;
   const std::string lists = plan.recorded_lists;
   plan.recorded_lists.clear();

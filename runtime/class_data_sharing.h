@@ -85,11 +85,6 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
                                  const std::string& key, const StringList& configured_options,
                                  const std::string& training_lists = std::string());
 
-// Publishes the archive the JVM wrote at exit, once the JVM is done with it
-// (it wrote it on the way out): renamed to "<key>-<size>.jsa", or removed
-// when empty or missing. Does nothing without a pending archive.
-void PublishPendingArchive(const SharingPlan& plan);
-
 // Once the JVM of a start is gone: publishes what a training start's JVM
 // wrote and removes its lists (a training start that wrote no archive leaves
 // "<key>.failed", so that later starts do not train again for nothing); or,

@@ -6,7 +6,6 @@
 #include "jni/kept_native.h"
 #include "support/never_destroyed.h"
 
-
 namespace nxo::splash {
 
 // One per process at a time. The splash thread owns the window; other
