@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "config/keys.h"
@@ -268,6 +270,34 @@ void AppendLauncherOptions(const config::LaunchConfig& config, runtime::JvmHost&
   if (platform::ProcessIsElevated() == true) host.options.Append("-Dnxo.is.elevated=true");
 }
 
+namespace {
+
+// Anything that may add classes the class loader cannot see coming. Matched
+// anywhere in an option or an option variable, so that a false alarm only
+// costs speed.
+constexpr std::string_view kParentChangingOptions[] = {
+    "-javaagent", "-agentlib", "-agentpath", "-Xrun", "-Xbootclasspath",
+    "--patch-module", "-XX:VMOptionsFile", "-XX:Flags",
+};
+
+bool MayChangeParentClasses(std::string_view text) {
+  for (std::string_view option : kParentChangingOptions)
+    if (text.find(option) != std::string_view::npos) return true;
+  return false;
+}
+
+}  // namespace
+
+std::string ParentKnownOption(const StringList& configured_options) {
+  for (std::size_t i = 0; i < configured_options.Size(); ++i)
+    if (MayChangeParentClasses(configured_options.View(i))) return std::string();
+  for (const char* variable : {"JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"}) {
+    const std::optional<std::string> value = platform::GetEnvironment(variable);
+    if (value && MayChangeParentClasses(*value)) return std::string();
+  }
+  return "-Dnxo.parent.known=true";
+}
+
 // The JDK's own launcher names the process in "sun.java.command": the main
 // class and its arguments, which jps, jcmd and monitoring tools show. The
 // launcher class is not the application's, so the configured main class is
@@ -339,6 +369,8 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
   StringList options = Collect(config, "option", ValueForm::kAnsi);
   for (std::size_t i = 0; i < options.Size(); ++i) host.options.Append(options.View(i));
   AppendLauncherOptions(config, host);
+  const std::string parent_known = ParentKnownOption(options);
+  if (!parent_known.empty()) host.options.Append(parent_known);
   const std::string java_command =
       JavaCommandOption(options, config::keys::MainClass(config), Collect(config, "argv", ValueForm::kAnsi),
                         argument_count, arguments);

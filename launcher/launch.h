@@ -75,6 +75,13 @@ int CheckVersionBounds(const std::string& version, const std::string& min_jre,
 // The options the launch adds after the configured "option" lines, in order.
 void AppendLauncherOptions(const config::LaunchConfig& config, runtime::JvmHost& host);
 
+// "-Dnxo.parent.known=true" when neither the configured options nor the
+// option variables the JVM reads (JAVA_TOOL_OPTIONS, _JAVA_OPTIONS) hold
+// anything that adds classes to the application loader's parent beside the
+// JVM's class path and the runtime's modules: an agent, the boot class path,
+// a patched module, an option file. Empty otherwise.
+std::string ParentKnownOption(const StringList& configured_options);
+
 // The last JVM option: "-Dsun.java.command=" with the main class and the
 // arguments main receives, separated by spaces; empty when one of the
 // configured options already sets that property.

@@ -4,6 +4,7 @@ import com.tarnwick.loader.jar.Handler;
 
 import java.io.File;
 import java.io.IOException;
+import java.lang.reflect.Method;
 import java.net.URL;
 import java.net.URLClassLoader;
 import java.security.CodeSource;
@@ -12,7 +13,9 @@ import java.security.PermissionCollection;
 import java.util.ArrayList;
 import java.util.Collections;
 import java.util.Enumeration;
+import java.util.HashSet;
 import java.util.List;
+import java.util.Set;
 import java.util.jar.Manifest;
 
 /**
@@ -36,6 +39,12 @@ public class LaunchedURLClassLoader extends URLClassLoader {
     private final List<URL> urls = new ArrayList<URL>();
     private volatile ClassPathRoot[] roots = new ClassPathRoot[0];
     private volatile boolean hasForeignUrls;
+
+    /**
+     * What the parent can define, when that is known; null while every class
+     * goes to the parent first. See {@link #knowParentClasses}.
+     */
+    private volatile ParentClasses parentClasses;
 
     /**
      * @throws IllegalStateException when a nested archive cannot be opened, for
@@ -111,6 +120,85 @@ public class LaunchedURLClassLoader extends URLClassLoader {
             }
         }
         return null;
+    }
+
+    /**
+     * Lets classes that only this loader's archives hold be defined without
+     * asking the parent first. Asking costs a ClassNotFoundException, made and
+     * thrown by the JDK's application loader, for each such class, and that is
+     * the largest single cost of loading an application's classes. The answer
+     * stays the parent's for every class the parent could define: one of the
+     * JVM's class path (|classPath|, the parent's), or of a package of the
+     * runtime's modules.
+     *
+     * The caller vouches that nothing else adds classes to the parent: no
+     * agent and no boot class-path option. Without the JDK's own application
+     * loader as parent, or with a boot class path appended, nothing changes.
+     */
+    protected final void knowParentClasses(String classPath) {
+        ClassLoader parent = getParent();
+        String appended = System.getProperty("jdk.boot.class.path.append", "");
+        if (parent == null || !parent.getClass().getName().equals("jdk.internal.loader.ClassLoaders$AppClassLoader")
+                || !appended.isEmpty()) {
+            return;
+        }
+        List<ClassPathRoot> parentRoots = new ArrayList<ClassPathRoot>();
+        int position = 0;
+        while (position <= classPath.length()) {
+            int separator = classPath.indexOf(File.pathSeparatorChar, position);
+            int end = separator < 0 ? classPath.length() : separator;
+            // An empty entry is the current directory to the JDK.
+            File entry = new File(end == position ? "." : classPath.substring(position, end));
+            try {
+                ClassPathRoot root = openRoot(new URL(ZipRoot.fileUrlText(entry)));
+                if (root != null) {
+                    parentRoots.add(root);
+                } else if (entry.exists()) {
+                    return;  // not a jar the JDK would skip for certain: keep asking
+                }
+            } catch (IOException e) {
+                return;
+            } catch (RuntimeException e) {
+                return;
+            }
+            if (separator < 0) {
+                break;
+            }
+            position = separator + 1;
+        }
+        parentClasses = new ParentClasses(parentRoots.toArray(new ClassPathRoot[0]));
+    }
+
+    @Override
+    protected Class<?> loadClass(String name, boolean resolve) throws ClassNotFoundException {
+        ParentClasses parent = parentClasses;
+        if (parent != null && !hasForeignUrls) {
+            synchronized (getClassLoadingLock(name)) {
+                Class<?> loaded = findLoadedClass(name);
+                if (loaded == null) {
+                    String path = name.replace('.', '/').concat(".class");
+                    if (holds(path) && !parent.mayDefine(name, path)) {
+                        loaded = findClass(name);
+                    }
+                }
+                if (loaded != null) {
+                    if (resolve) {
+                        resolveClass(loaded);
+                    }
+                    return loaded;
+                }
+            }
+        }
+        return super.loadClass(name, resolve);
+    }
+
+    private boolean holds(String path) {
+        for (ClassPathRoot root : roots) {
+            if (root.contains(path)) {
+                return true;
+            }
+        }
+        return false;
     }
 
     @Override
@@ -204,6 +292,73 @@ public class LaunchedURLClassLoader extends URLClassLoader {
 
     private PermissionCollection basePermissions(CodeSource codeSource) {
         return super.getPermissions(codeSource);
+    }
+
+    /**
+     * The classes the JDK's application loader can define: those of the
+     * packages of the runtime's modules (the boot layer), and those its class
+     * path holds. Classes defined into it at run time are not known here.
+     */
+    private static final class ParentClasses {
+        /**
+         * Collecting the modules' packages costs milliseconds (reflection,
+         * since these classes still run on Java 8), more than a small
+         * application saves: so the first classes go to the parent as ever.
+         */
+        private static final int CLASSES_BEFORE_COLLECTING = 32;
+
+        private final ClassPathRoot[] classPath;
+        private int classesAsked;
+        private Set<String> modulePackages;
+        private boolean unknowable;
+
+        ParentClasses(ClassPathRoot[] classPath) {
+            this.classPath = classPath;
+        }
+
+        /** Whether the parent may define the class; true wherever that is not known. */
+        boolean mayDefine(String name, String path) {
+            Set<String> packages = modulePackages();
+            if (packages == null || name.startsWith("java.")) {
+                return true;
+            }
+            int dot = name.lastIndexOf('.');
+            if (packages.contains(dot < 0 ? "" : name.substring(0, dot))) {
+                return true;
+            }
+            for (ClassPathRoot root : classPath) {
+                if (root.contains(path)) {
+                    return true;
+                }
+            }
+            return false;
+        }
+
+        private synchronized Set<String> modulePackages() {
+            if (modulePackages == null && !unknowable && ++classesAsked > CLASSES_BEFORE_COLLECTING) {
+                modulePackages = bootLayerPackages();
+                unknowable = modulePackages == null;
+            }
+            return modulePackages;
+        }
+
+        /** The packages of every module of the boot layer; null on Java 8 or when they cannot be read. */
+        private static Set<String> bootLayerPackages() {
+            try {
+                Class<?> layerType = Class.forName("java.lang.ModuleLayer");
+                Object layer = layerType.getMethod("boot").invoke(null);
+                Method packagesOf = Class.forName("java.lang.Module").getMethod("getPackages");
+                Set<String> packages = new HashSet<String>(2048);
+                for (Object module : (Set<?>) layerType.getMethod("modules").invoke(layer)) {
+                    for (Object name : (Set<?>) packagesOf.invoke(module)) {
+                        packages.add((String) name);
+                    }
+                }
+                return packages;
+            } catch (Exception e) {
+                return null;
+            }
+        }
     }
 
     /**

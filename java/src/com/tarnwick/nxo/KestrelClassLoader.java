@@ -61,6 +61,11 @@ public class KestrelClassLoader extends LaunchedURLClassLoader {
     public KestrelClassLoader(URL[] urls, ClassLoader parent) {
         super(getNxoClassPath(urls), parent);
         cscache = new HashMap<String, CodeSource>();
+        // The launcher's word that no agent or boot class path adds classes to
+        // the parent beside the JVM's class path.
+        if ("true".equals(System.getProperty("nxo.parent.known"))) {
+            knowParentClasses(System.getProperty("java.class.path", ""));
+        }
         instance = this;
     }
 
