@@ -121,4 +121,43 @@ jobjectArray JNICALL Java_com_tarnwick_nxo_KestrelClassLoader_getEmbeddedJars(JN
   return array;
 }
 
+// Through JNI rather than reflection on the Java side: there, a method called
+// once per module (some seventy) has the JDK generate an accessor class,
+// which costs milliseconds of the start.
+jobjectArray JNICALL Java_com_tarnwick_nxo_KestrelClassLoader_modulePackages(JNIEnv* env, jclass) {
+  const LocalRef<jclass> layer_class = nxo::jni::FindClass(env, "java/lang/ModuleLayer");
+  if (!layer_class) {
+    env->ExceptionClear();  // a runtime without modules
+    return nullptr;
+  }
+  const LocalRef<jclass> module_class = nxo::jni::FindClass(env, "java/lang/Module");
+  const LocalRef<jclass> set_class = nxo::jni::FindClass(env, "java/util/Set");
+  const LocalRef<jclass> object_class = nxo::jni::FindClass(env, "java/lang/Object");
+  if (!module_class || !set_class || !object_class) return static_cast<jobjectArray>(DescribeAndClear(env));
+  const jmethodID boot = env->GetStaticMethodID(layer_class.get(), "boot", "()Ljava/lang/ModuleLayer;");
+  const jmethodID modules = env->GetMethodID(layer_class.get(), "modules", "()Ljava/util/Set;");
+  const jmethodID packages = env->GetMethodID(module_class.get(), "getPackages", "()Ljava/util/Set;");
+  const jmethodID to_array = env->GetMethodID(set_class.get(), "toArray", "()[Ljava/lang/Object;");
+  if (!boot || !modules || !packages || !to_array) return static_cast<jobjectArray>(DescribeAndClear(env));
+
+  const LocalRef<> layer(env, env->CallStaticObjectMethod(layer_class.get(), boot));
+  const LocalRef<> module_set(env, layer ? env->CallObjectMethod(layer.get(), modules) : nullptr);
+  const LocalRef<jobjectArray> module_array(
+      env, module_set ? static_cast<jobjectArray>(env->CallObjectMethod(module_set.get(), to_array)) : nullptr);
+  if (!module_array) return static_cast<jobjectArray>(DescribeAndClear(env));
+  const jsize count = env->GetArrayLength(module_array.get());
+  jobjectArray per_module = env->NewObjectArray(count, object_class.get(), nullptr);
+  for (jsize i = 0; per_module != nullptr && i < count; ++i) {
+    const LocalRef<> module(env, env->GetObjectArrayElement(module_array.get(), i));
+    const LocalRef<> package_set(env, env->CallObjectMethod(module.get(), packages));
+    const LocalRef<> names(env, package_set ? env->CallObjectMethod(package_set.get(), to_array) : nullptr);
+    if (!names) {
+      env->DeleteLocalRef(per_module);
+      return static_cast<jobjectArray>(DescribeAndClear(env));
+    }
+    env->SetObjectArrayElement(per_module, i, names.get());
+  }
+  return per_module;
+}
+
 }  // extern "C"

@@ -35,6 +35,7 @@ NXO_NATIVE(KestrelClassLoader, findResource, "(Ljava/lang/String;)Ljava/net/URL;
 NXO_NATIVE(KestrelClassLoader, findResource0, "(Ljava/lang/String;)Ljava/net/URL;", 12, jobject, (JNIEnv*, jobject, jstring))
 NXO_NATIVE(KestrelClassLoader, findResources, "(Ljava/lang/String;)Ljava/util/Enumeration;", 12, jobject, (JNIEnv*, jobject, jstring))
 NXO_NATIVE(KestrelClassLoader, getEmbeddedJars, "()[Ljava/lang/String;", 8, jobjectArray, (JNIEnv*, jobject))
+NXO_NATIVE(KestrelClassLoader, modulePackages, "()[Ljava/lang/Object;", 8, jobjectArray, (JNIEnv*, jclass))
 NXO_NATIVE(RedirOutputStream, write, "(I)V", 12, void, (JNIEnv*, jobject, jint))
 NXO_NATIVE(SplashScreen, nativeAutoClose, "(I)V", 12, void, (JNIEnv*, jobject, jint))
 NXO_NATIVE(SplashScreen, nativeClose, "()V", 8, void, (JNIEnv*, jobject))

@@ -4,7 +4,6 @@ import com.tarnwick.loader.jar.Handler;
 
 import java.io.File;
 import java.io.IOException;
-import java.lang.reflect.Method;
 import java.net.URL;
 import java.net.URLClassLoader;
 import java.security.CodeSource;
@@ -13,7 +12,6 @@ import java.security.PermissionCollection;
 import java.util.ArrayList;
 import java.util.Collections;
 import java.util.Enumeration;
-import java.util.HashSet;
 import java.util.List;
 import java.util.Set;
 import java.util.jar.Manifest;
@@ -166,7 +164,7 @@ public class LaunchedURLClassLoader extends URLClassLoader {
             }
             position = separator + 1;
         }
-        parentClasses = new ParentClasses(parentRoots.toArray(new ClassPathRoot[0]));
+        parentClasses = new ParentClasses(this, parentRoots.toArray(new ClassPathRoot[0]));
     }
 
     @Override
@@ -175,10 +173,12 @@ public class LaunchedURLClassLoader extends URLClassLoader {
         if (parent != null && !hasForeignUrls) {
             synchronized (getClassLoadingLock(name)) {
                 Class<?> loaded = findLoadedClass(name);
-                if (loaded == null) {
-                    String path = name.replace('.', '/').concat(".class");
-                    if (holds(path) && !parent.mayDefine(name, path)) {
+                if (loaded == null && !parent.mayDefine(name, name.replace('.', '/').concat(".class"))) {
+                    try {
                         loaded = findClass(name);
+                    } catch (ClassNotFoundException e) {
+                        // Nobody's, or the parent's after all (one defined into it
+                        // at run time): the parent is asked as ever.
                     }
                 }
                 if (loaded != null) {
@@ -190,15 +190,6 @@ public class LaunchedURLClassLoader extends URLClassLoader {
             }
         }
         return super.loadClass(name, resolve);
-    }
-
-    private boolean holds(String path) {
-        for (ClassPathRoot root : roots) {
-            if (root.contains(path)) {
-                return true;
-            }
-        }
-        return false;
     }
 
     @Override
@@ -295,24 +286,37 @@ public class LaunchedURLClassLoader extends URLClassLoader {
     }
 
     /**
+     * The packages of the modules of the boot layer, whose classes only the
+     * parent may define; null when they are not known, and then the parent
+     * is asked for every class. A subclass that can list them cheaply says
+     * so here: by reflection it costs milliseconds (the generated accessor of
+     * a method called once per module), more than it would save.
+     */
+    protected Set<String> bootLayerPackages() {
+        return null;
+    }
+
+    /**
      * The classes the JDK's application loader can define: those of the
-     * packages of the runtime's modules (the boot layer), and those its class
-     * path holds. Classes defined into it at run time are not known here.
+     * packages of the runtime's modules, and those its class path holds.
+     * Classes defined into it at run time are not known here.
      */
     private static final class ParentClasses {
         /**
-         * Collecting the modules' packages costs milliseconds (reflection,
-         * since these classes still run on Java 8), more than a small
-         * application saves: so the first classes go to the parent as ever.
+         * The modules' packages are collected once this many classes have
+         * been asked for: an application that loads fewer saves less than
+         * the collecting costs.
          */
-        private static final int CLASSES_BEFORE_COLLECTING = 32;
+        private static final int CLASSES_BEFORE_COLLECTING = 16;
 
+        private final LaunchedURLClassLoader loader;
         private final ClassPathRoot[] classPath;
         private int classesAsked;
         private Set<String> modulePackages;
         private boolean unknowable;
 
-        ParentClasses(ClassPathRoot[] classPath) {
+        ParentClasses(LaunchedURLClassLoader loader, ClassPathRoot[] classPath) {
+            this.loader = loader;
             this.classPath = classPath;
         }
 
@@ -336,28 +340,10 @@ public class LaunchedURLClassLoader extends URLClassLoader {
 
         private synchronized Set<String> modulePackages() {
             if (modulePackages == null && !unknowable && ++classesAsked > CLASSES_BEFORE_COLLECTING) {
-                modulePackages = bootLayerPackages();
+                modulePackages = loader.bootLayerPackages();
                 unknowable = modulePackages == null;
             }
             return modulePackages;
-        }
-
-        /** The packages of every module of the boot layer; null on Java 8 or when they cannot be read. */
-        private static Set<String> bootLayerPackages() {
-            try {
-                Class<?> layerType = Class.forName("java.lang.ModuleLayer");
-                Object layer = layerType.getMethod("boot").invoke(null);
-                Method packagesOf = Class.forName("java.lang.Module").getMethod("getPackages");
-                Set<String> packages = new HashSet<String>(2048);
-                for (Object module : (Set<?>) layerType.getMethod("modules").invoke(layer)) {
-                    for (Object name : (Set<?>) packagesOf.invoke(module)) {
-                        packages.add((String) name);
-                    }
-                }
-                return packages;
-            } catch (Exception e) {
-                return null;
-            }
         }
     }
 

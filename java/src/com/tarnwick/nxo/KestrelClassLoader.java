@@ -14,7 +14,9 @@ import java.util.ArrayList;
 import java.util.Collections;
 import java.util.Enumeration;
 import java.util.HashMap;
+import java.util.HashSet;
 import java.util.List;
+import java.util.Set;
 import java.util.jar.Manifest;
 
 /**
@@ -253,6 +255,36 @@ public class KestrelClassLoader extends LaunchedURLClassLoader {
     }
 
     private native URL findResource0(String name);
+
+    /**
+     * The package names of each module of the boot layer, one array per
+     * module; null on a runtime without modules.
+     */
+    private static native Object[] modulePackages();
+
+    @Override
+    protected Set<String> bootLayerPackages() {
+        if (nativesMissing) {
+            return null;
+        }
+        Object[] perModule;
+        try {
+            perModule = modulePackages();
+        } catch (LinkageError e) {
+            // Natives of another executable, or none: the parent is asked as ever.
+            return null;
+        }
+        if (perModule == null) {
+            return null;
+        }
+        Set<String> packages = new HashSet<String>(2048);
+        for (Object names : perModule) {
+            for (Object name : (Object[]) names) {
+                packages.add((String) name);
+            }
+        }
+        return packages;
+    }
 
     private native Class<?> defineClass(String name, CodeSource codeSource);
 
