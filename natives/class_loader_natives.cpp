@@ -1,6 +1,7 @@
 // The natives of com.tarnwick.nxo.KestrelClassLoader. None of them looks into
 // the payload: every lookup answers "no match", and the Java side falls back
-// to the archive loader it extends. The two that return the base class's
+// to the archive loader it extends. One more lists the runtime's module
+// packages for that loader. The two that return the base class's
 // answer call it non-virtually, because the Java method of the same name on
 // the object may itself be this native and would call straight back here.
 #include <string>

@@ -16,8 +16,10 @@
 // which a CMake script reads line by line: keep one entry per line, in
 // exactly this form, and names free of "_".
 //
-// The KestrelClassLoader natives answer "no match" by contract: the payload's
-// classes and resources are found by the archive loader it extends.
+// The KestrelClassLoader lookups answer "no match" by contract: the payload's
+// classes and resources are found by the archive loader it extends. Its
+// modulePackages lists the packages of the runtime's modules, which tell the
+// loader which classes only its parent may define.
 //
 // No include guard: included several times with different NXO_NATIVE macros.
 

@@ -315,6 +315,9 @@ class Launch(WineSession):
                             "-Dnxo.class.path=;Z:\\extra\\c.jar;Z:\\env.jar",
                             f"-Dnxo.app.path={exe}",
                             f"-Dapplication.home={home}"] + loader_options + elevated + [
+                            # no agent or boot class path option: the class loader may
+                            # skip its parent for classes only the application holds
+                            "-Dnxo.parent.known=true",
                             # last, as the JDK's launcher names the process for jps
                             "-Dsun.java.command=app.Hello first second word"]
                 self.assertEqual(outcome.options, expected)
@@ -325,6 +328,15 @@ class Launch(WineSession):
         outcome = self.start(self.hello, "x", external=["option -Dsun.java.command=chosen name"])
         self.assert_clean_run(outcome)
         self.assertEqual([o for o in outcome.options if "sun.java.command" in o], ["-Dsun.java.command=chosen name"])
+        # Options that let an agent or the boot class path add classes to the
+        # class loader's parent take the launcher's word for it away.
+        for line, env in (("option -javaagent:Z:\\agent.jar", None), ("option -Xbootclasspath/a:Z:\\boot.jar", None),
+                          ("export JAVA_TOOL_OPTIONS=-agentlib:jdwp=transport=dt_socket", None),
+                          ("option -Xss1m", {"_JAVA_OPTIONS": "-agentpath:Z:\\agent.dll"})):
+            with self.subTest(line=line, env=env):
+                outcome = self.start(self.hello, external=[line], env=env)
+                self.assert_clean_run(outcome)
+                self.assertNotIn("-Dnxo.parent.known=true", outcome.options)
 
     def sharing_runtime(self, version):
         """A runtime home whose release file names |version|, with the double
