@@ -419,10 +419,10 @@ class RealPayload : public JvmTest {
 };
 
 TEST_F(RealPayload, BindsTheStartClassesAtOnceAndTheOthersWhenTheyInitialise) {
-  // At start, KestrelClassLoader: defineClass, findResource0, findResources
-  // (findClass and findResource are Java methods there); Handler:
-  // bindNatives, loadResourceData.
-  EXPECT_EQ(SharedJvm().registered, 5);
+  // At start, KestrelClassLoader: defineClass, findResource0, findResources,
+  // modulePackages (findClass and findResource are Java methods there);
+  // Handler: bindNatives, loadResourceData.
+  EXPECT_EQ(SharedJvm().registered, 6);
   // The others bind theirs as they initialise, inside a launched application
   // (which the launcher names in this property): a call then reaches the
   // launcher instead of ending in UnsatisfiedLinkError.

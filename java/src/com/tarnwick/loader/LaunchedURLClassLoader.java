@@ -148,6 +148,9 @@ public class LaunchedURLClassLoader extends URLClassLoader {
             // An empty entry is the current directory to the JDK.
             File entry = new File(end == position ? "." : classPath.substring(position, end));
             try {
+                // Canonical, as the JDK opens its class path: the executable's
+                // archive is then the one already open, not read again.
+                entry = entry.getCanonicalFile();
                 ClassPathRoot root = openRoot(new URL(ZipRoot.fileUrlText(entry)));
                 if (root != null) {
                     parentRoots.add(root);
