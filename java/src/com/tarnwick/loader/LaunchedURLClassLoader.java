@@ -141,12 +141,9 @@ public class LaunchedURLClassLoader extends URLClassLoader {
             return;
         }
         List<ClassPathRoot> parentRoots = new ArrayList<ClassPathRoot>();
-        int position = 0;
-        while (position <= classPath.length()) {
-            int separator = classPath.indexOf(File.pathSeparatorChar, position);
-            int end = separator < 0 ? classPath.length() : separator;
+        for (String piece : classPath.split(File.pathSeparator, -1)) {
             // An empty entry is the current directory to the JDK.
-            File entry = new File(end == position ? "." : classPath.substring(position, end));
+            File entry = new File(piece.isEmpty() ? "." : piece);
             try {
                 // Canonical, as the JDK opens its class path: the executable's
                 // archive is then the one already open, not read again.
@@ -157,15 +154,9 @@ public class LaunchedURLClassLoader extends URLClassLoader {
                 } else if (entry.exists()) {
                     return;  // not a jar the JDK would skip for certain: keep asking
                 }
-            } catch (IOException e) {
-                return;
-            } catch (RuntimeException e) {
+            } catch (IOException | RuntimeException e) {
                 return;
             }
-            if (separator < 0) {
-                break;
-            }
-            position = separator + 1;
         }
         parentClasses = new ParentClasses(this, parentRoots.toArray(new ClassPathRoot[0]));
     }
@@ -314,8 +305,9 @@ public class LaunchedURLClassLoader extends URLClassLoader {
 
         private final LaunchedURLClassLoader loader;
         private final ClassPathRoot[] classPath;
+        /** Read without a lock on every class once collected; collected under one. */
+        private volatile Set<String> modulePackages;
         private int classesAsked;
-        private Set<String> modulePackages;
         private boolean unknowable;
 
         ParentClasses(LaunchedURLClassLoader loader, ClassPathRoot[] classPath) {
@@ -325,8 +317,8 @@ public class LaunchedURLClassLoader extends URLClassLoader {
 
         /** Whether the parent may define the class; true wherever that is not known. */
         boolean mayDefine(String name, String path) {
-            Set<String> packages = modulePackages();
-            if (packages == null || name.startsWith("java.")) {
+            Set<String> packages = modulePackages;
+            if (packages == null && (packages = collectWhenDue()) == null) {
                 return true;
             }
             int dot = name.lastIndexOf('.');
@@ -341,7 +333,7 @@ public class LaunchedURLClassLoader extends URLClassLoader {
             return false;
         }
 
-        private synchronized Set<String> modulePackages() {
+        private synchronized Set<String> collectWhenDue() {
             if (modulePackages == null && !unknowable && ++classesAsked > CLASSES_BEFORE_COLLECTING) {
                 modulePackages = loader.bootLayerPackages();
                 unknowable = modulePackages == null;
