@@ -1,10 +1,10 @@
 #include "config/expand.h"
 
-#include <cstdio>
 
 #include "config/launch_config.h"
 #include "platform/platform.h"
 #include "support/bytes.h"
+#include "support/format.h"
 #include "support/text.h"
 
 namespace nxo::config {
@@ -50,7 +50,7 @@ std::string TextUpToZero(const std::vector<unsigned char>& data) {
 
 std::string FormatSigned(std::uint32_t bits) {
   char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%d", static_cast<int>(static_cast<std::int32_t>(bits)));
+  Format(buffer, sizeof buffer, "%d", static_cast<int>(static_cast<std::int32_t>(bits)));
   return buffer;
 }
 

@@ -39,8 +39,9 @@ void LaunchConfig::Load(const ConfigSource& source) {
       NXO_TRAIL("config", "executable %s: %s", executable_path_.c_str(),
                 location.valid ? "payload found" : "no payload");
       if (location.valid)
-        NXO_TRAIL("config", "payload at %lld, configuration block %zu bytes",
-                  static_cast<long long>(location.payload_position), embedded.size());
+        NXO_TRAIL("config", "payload at %lld, configuration block %llu bytes",
+                  static_cast<long long>(location.payload_position),
+                  static_cast<unsigned long long>(embedded.size()));
     } else {
       NXO_TRAIL("config", "executable %s cannot be opened", executable_path_.c_str());
     }
@@ -76,7 +77,8 @@ void LaunchConfig::ReadExternalConfig() {
     const platform::SmallFileResult read =
         platform::ReadSmallRegularFile(candidate, kMaxExternalConfigSize, raw);
     if (read == platform::SmallFileResult::kRead) {
-      NXO_TRAIL("config", "external file %s read (%zu bytes)", candidate.c_str(), raw.size());
+      NXO_TRAIL("config", "external file %s read (%llu bytes)", candidate.c_str(),
+                static_cast<unsigned long long>(raw.size()));
       AppendConfigText(raw);
       return;
     }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "support/format.h"
 
 namespace nxo::instances {
 
@@ -41,7 +42,7 @@ bool SingleInstanceLock(const std::string& appid, const std::string& executable_
     case platform::SingleInstanceResult::kHeldElsewhere:
       return false;
     case platform::SingleInstanceResult::kFailed:
-      std::printf("CreateMutex error: %d\n", error);
+      std::fputs(FormatText("CreateMutex error: %d\n", error).c_str(), stdout);
       std::fflush(stdout);
       return false;
   }

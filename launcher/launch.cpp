@@ -1,6 +1,7 @@
 #include "launcher/launch.h"
 
 #include <cctype>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -215,7 +216,8 @@ int ScanVersion(const std::string& text, int components[4]) {
   const int count = ScanVersion(text, scanned);
   for (int i = 0; i < count; ++i) {
     const std::string& digits = scanned.value[i];
-    long long value = digits.size() > 10 ? INT_MAX : std::stoll(digits);
+    long long value = INT_MAX;
+    if (digits.size() <= 10) std::from_chars(digits.data(), digits.data() + digits.size(), value);
     if (value > INT_MAX) value = INT_MAX;
     components[i] = static_cast<int>(scanned.negative[i] ? -value : value);
   }
@@ -393,7 +395,8 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
     }
     if (trail::On()) {
       for (std::size_t i = 0; i < host.options.Size(); ++i)
-        trail::Line("jvm", "option %zu: %s", i + 1, host.options.At(i));
+        trail::Line("jvm", "option %llu: %s", static_cast<unsigned long long>(i + 1),
+                    host.options.At(i));
     }
     result = LaunchCodeOf(runtime::CreateJavaVm(host, library));
     NXO_TRAIL("jvm", "creation result %d", result);

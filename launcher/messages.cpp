@@ -1,6 +1,5 @@
 #include "launcher/messages.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <utility>
@@ -147,7 +146,7 @@ std::string FormatMessageText(const char* format, ...) {
   char buffer[1032];
   va_list arguments;
   va_start(arguments, format);
-  int written = std::vsnprintf(buffer, sizeof buffer, format, arguments);
+  int written = FormatV(buffer, sizeof buffer, format, arguments);
   va_end(arguments);
   if (written < 0) return std::string();
   return std::string(buffer, static_cast<std::size_t>(written) < sizeof buffer

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/launch_config.h"
+#include "support/format.h"
 #include "support/string_list.h"
 
 namespace nxo::launcher {
@@ -57,7 +58,7 @@ std::vector<std::string> FormatConversions(std::string_view format, bool& well_f
 std::string UnescapeMessage(std::string_view text);
 
 // printf-style formatting, bounded: the text is cut at 1031 bytes.
-std::string FormatMessageText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatMessageText(const char* format, ...) NXO_PRINTF_FORMAT(1, 2);
 
 // Shows |text| in a warning box with caption message 10, owned by the splash
 // window if one shows, then asks the splash to close in 100 ms. Returns when

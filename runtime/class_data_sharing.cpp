@@ -1,11 +1,11 @@
 #include "runtime/class_data_sharing.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string_view>
 
 #include "platform/platform.h"
+#include "support/format.h"
 #include "support/path.h"
 #include "support/trail.h"
 
@@ -69,13 +69,13 @@ void Mix(std::uint64_t& hash, std::string_view bytes) {
 
 void MixNumber(std::uint64_t& hash, std::uint64_t number) {
   char text[24];
-  std::snprintf(text, sizeof text, "%llu", static_cast<unsigned long long>(number));
+  Format(text, sizeof text, "%llu", static_cast<unsigned long long>(number));
   Mix(hash, text);
 }
 
 std::string Hex(std::uint64_t hash) {
   char text[20];
-  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  Format(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
   return text;
 }
 

@@ -87,7 +87,8 @@ void UnloadJvm(JvmHost& host) {
 }
 
 void ReportLoadError(const std::string& library_path) {
-  std::fprintf(stderr, "%s\n", platform::LastErrorText(library_path).c_str());
+  const std::string line = platform::LastErrorText(library_path) + "\n";
+  std::fputs(line.c_str(), stderr);
 }
 
 }  // namespace nxo::runtime

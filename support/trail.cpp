@@ -62,7 +62,7 @@ void Line(const char* area, const char* format, ...) {
   if (!detail::on) return;
   char prefix[64];
   const int prefix_length =
-      std::snprintf(prefix, sizeof prefix, "%8llu %s: ", MicrosecondsSinceStart(), area);
+      Format(prefix, sizeof prefix, "%8llu %s: ", MicrosecondsSinceStart(), area);
   if (prefix_length < 0) return;
 
   char stack_line[kLineBuffer];
@@ -70,7 +70,7 @@ void Line(const char* area, const char* format, ...) {
   va_start(arguments, format);
   std::va_list measure;
   va_copy(measure, arguments);
-  const int text_length = std::vsnprintf(nullptr, 0, format, measure);
+  const int text_length = FormatV(nullptr, 0, format, measure);
   va_end(measure);
   if (text_length < 0) {
     va_end(arguments);
@@ -86,7 +86,7 @@ void Line(const char* area, const char* format, ...) {
     line = heap_line.data();
   }
   std::memcpy(line, prefix, prefix_size);
-  std::vsnprintf(line + prefix_size, static_cast<std::size_t>(text_length) + 1, format, arguments);
+  FormatV(line + prefix_size, static_cast<std::size_t>(text_length) + 1, format, arguments);
   va_end(arguments);
   line[total - 1] = '\n';
   WriteWhole(line, total);

@@ -14,15 +14,7 @@
 // lines.
 #pragma once
 
-#if defined(__clang__)
-#define NXO_TRAIL_PRINTF_FORMAT(format_index, first_argument) \
-  __attribute__((format(printf, format_index, first_argument)))
-#else
-// gnu_printf: MinGW's libstdc++ selects the C99-conforming printf family, so
-// the GNU checks are the right ones on every target.
-#define NXO_TRAIL_PRINTF_FORMAT(format_index, first_argument) \
-  __attribute__((format(gnu_printf, format_index, first_argument)))
-#endif
+#include "support/format.h"
 
 namespace nxo::trail {
 
@@ -48,7 +40,7 @@ bool OpenDestination(const char* destination);
 // Writes one line: the time since start, |area|, ": " and the formatted
 // text. Does nothing while the trail is off. Safe from any thread: each line
 // goes out whole and is flushed at once.
-void Line(const char* area, const char* format, ...) NXO_TRAIL_PRINTF_FORMAT(2, 3);
+void Line(const char* area, const char* format, ...) NXO_PRINTF_FORMAT(2, 3);
 
 // The clock lines are stamped with: microseconds since the process started.
 // The launcher passes the platform's monotonic one before it opens the trail

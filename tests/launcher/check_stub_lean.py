@@ -8,6 +8,10 @@ machinery back in: unwinder, typed exceptions, and the default terminate
 handler with its demangler, several times the launcher's own weight. Each of
 those leaves one of these texts in the file, stripped or not.
 
+Nor do they carry MinGW's own printf: one printf-family call that bypasses
+support/format.h links it into a Windows stub with its floating-point
+conversions, a sixth of the stub, where msvcrt.dll's formatter is free.
+
 Usage: check_stub_lean.py STUB...
 """
 import sys
@@ -18,6 +22,7 @@ RUNTIME_MARKERS = (
     b"terminate called after throwing",  # the default terminate handler
     b"St9bad_alloc",                     # a typed exception's type name
     b"recursive_init_error",             # the guard of a local static
+    b"Infinity",                         # MinGW's floating-point formatting
 )
 
 
