@@ -194,7 +194,7 @@ void InstanceState::StartMessaging(MessageReceiver* receiver) {
 void InstanceState::Send(std::int32_t recipient, std::string bytes) {
   if (!started_ || bytes.empty()) return;
   {
-    std::lock_guard<std::mutex> hold(queue_lock_);
+    std::lock_guard<platform::Mutex> hold(queue_lock_);
     OutgoingMessage message;
     message.recipient = recipient;
     message.bytes = std::move(bytes);
@@ -204,7 +204,7 @@ void InstanceState::Send(std::int32_t recipient, std::string bytes) {
 }
 
 bool InstanceState::QueueEmpty() {
-  std::lock_guard<std::mutex> hold(queue_lock_);
+  std::lock_guard<platform::Mutex> hold(queue_lock_);
   return queue_.empty();
 }
 
@@ -212,7 +212,7 @@ void InstanceState::Flush() {
   if (!started_) return;
   {
     // Lowered only while chunks wait, under the lock that empties the queue.
-    std::lock_guard<std::mutex> hold(queue_lock_);
+    std::lock_guard<platform::Mutex> hold(queue_lock_);
     if (queue_.empty()) return;
     platform::ResetSignal(queue_drained_);
   }
@@ -302,7 +302,7 @@ bool InstanceState::ClaimSlot() {
 void InstanceState::FillSlot() {
   OutgoingMessage* message;
   {
-    std::lock_guard<std::mutex> hold(queue_lock_);
+    std::lock_guard<platform::Mutex> hold(queue_lock_);
     message = &queue_.front();  // only this thread removes messages
   }
   MessageSlot& slot = table_->slot;
@@ -329,7 +329,7 @@ void InstanceState::FillSlot() {
   Store(slot.recipientId, message->recipient);  // last: the chunk is complete
   message->sent += kChunkCapacity;
   if (message->sent >= length) {
-    std::lock_guard<std::mutex> hold(queue_lock_);
+    std::lock_guard<platform::Mutex> hold(queue_lock_);
     queue_.pop_front();
     if (queue_.empty()) platform::RaiseSignal(queue_drained_);
   }

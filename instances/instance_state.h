@@ -100,7 +100,7 @@ class InstanceState {
   platform::ProcessWatch owner_process_;
   platform::GroupObjects group_;
   std::int32_t last_pulse_seen_ = 0;
-  std::mutex queue_lock_;
+  platform::Mutex queue_lock_;
   MessageReceiver* receiver_ = nullptr;
   std::atomic<bool> running_{true};
   std::deque<OutgoingMessage> queue_;

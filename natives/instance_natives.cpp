@@ -115,7 +115,7 @@ void JavaReceiver::Set(JNIEnv* env, jobject receiver) {
     if (loader) new_loader = env->NewGlobalRef(loader.get());
     if (stream_class) new_stream_class = static_cast<jclass>(env->NewGlobalRef(stream_class.get()));
   }
-  std::lock_guard<std::mutex> hold(lock_);
+  std::lock_guard<platform::Mutex> hold(lock_);
   env->GetJavaVM(&vm_);
   if (receiver_ != nullptr) env->DeleteGlobalRef(receiver_);
   if (class_loader_ != nullptr) env->DeleteGlobalRef(class_loader_);
@@ -131,7 +131,7 @@ void JavaReceiver::Deliver(std::int32_t sender, const std::string& bytes) {
     return;
   JavaVM* vm;
   {
-    std::lock_guard<std::mutex> hold(lock_);
+    std::lock_guard<platform::Mutex> hold(lock_);
     if (receiver_ == nullptr || on_receive_ == nullptr || input_stream_class_ == nullptr) return;
     vm = vm_;
   }
@@ -144,7 +144,7 @@ void JavaReceiver::Deliver(std::int32_t sender, const std::string& bytes) {
     jmethodID on_receive;
     {
       // Local references keep the objects alive should Set replace them now.
-      std::lock_guard<std::mutex> hold(lock_);
+      std::lock_guard<platform::Mutex> hold(lock_);
       if (receiver_ != nullptr) receiver = LocalRef<>(env, env->NewLocalRef(receiver_));
       if (class_loader_ != nullptr) loader = LocalRef<>(env, env->NewLocalRef(class_loader_));
       if (input_stream_class_ != nullptr)

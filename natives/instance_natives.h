@@ -9,6 +9,7 @@
 #include <string>
 
 #include "instances/instance_state.h"
+#include "platform/platform.h"
 
 namespace nxo::natives {
 
@@ -22,7 +23,7 @@ class JavaReceiver : public instances::MessageReceiver {
   void Deliver(std::int32_t sender, const std::string& bytes) override;
 
  private:
-  std::mutex lock_;  // Set may run on a Java thread during a delivery
+  platform::Mutex lock_;  // Set may run on a Java thread during a delivery
   JavaVM* vm_ = nullptr;
   jobject receiver_ = nullptr;      // global references
   jobject class_loader_ = nullptr;

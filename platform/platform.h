@@ -346,6 +346,25 @@ void ResetSignal(SignalRef signal);
 bool WaitForSignal(SignalRef signal, unsigned milliseconds);
 void DestroySignal(SignalRef signal);
 
+// A lock between this process's threads for short sections; not recursive.
+// In place of std::mutex, which MinGW's libstdc++ builds on its pthreads
+// emulation (linked whole into the Windows stubs); the lower-case lock and
+// unlock let std::lock_guard hold it. The system's lock lives in the
+// object's own storage, so a Mutex needs no allocation and cannot fail.
+class Mutex {
+ public:
+  Mutex();
+  ~Mutex();
+  Mutex(const Mutex&) = delete;
+  Mutex& operator=(const Mutex&) = delete;
+
+  void lock();
+  void unlock();
+
+ private:
+  alignas(8) unsigned char storage_[48];
+};
+
 // Microseconds since the process's static initialisation, from a clock that
 // never goes back.
 unsigned long long MicrosecondsSinceStart();

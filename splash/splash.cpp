@@ -18,7 +18,7 @@ struct SplashWindow {
   SplashWindow& operator=(const SplashWindow&) = delete;
   ~SplashWindow() { platform::DestroySignal(ready_signal); }
 
-  std::mutex lock;
+  platform::Mutex lock;
   // Raised once the splash thread has opened its window, or failed to.
   platform::SignalRef ready_signal = platform::CreateSignal();
   platform::SplashWindowRef window = nullptr;       // guarded by lock
@@ -32,7 +32,7 @@ namespace {
 // The process-wide reference. Never destroyed: a splash thread may still
 // be ending while the process exits.
 struct ProcessSplash {
-  std::mutex lock;
+  platform::Mutex lock;
   std::shared_ptr<SplashWindow> current;  // guarded by lock
 };
 
@@ -41,17 +41,17 @@ NeverDestroyed<ProcessSplash> process_splash;
 ProcessSplash& Process() { return process_splash.get(); }
 
 void Publish(const std::shared_ptr<SplashWindow>& splash) {
-  std::lock_guard<std::mutex> guard(Process().lock);
+  std::lock_guard<platform::Mutex> guard(Process().lock);
   Process().current = splash;
 }
 
 void Unpublish(const std::shared_ptr<SplashWindow>& splash) {
-  std::lock_guard<std::mutex> guard(Process().lock);
+  std::lock_guard<platform::Mutex> guard(Process().lock);
   if (Process().current == splash) Process().current.reset();
 }
 
 std::shared_ptr<SplashWindow> CurrentSplash() {
-  std::lock_guard<std::mutex> guard(Process().lock);
+  std::lock_guard<platform::Mutex> guard(Process().lock);
   return Process().current;
 }
 
@@ -61,7 +61,7 @@ template <typename Use>
 bool WithWindow(Use use) {
   std::shared_ptr<SplashWindow> splash = CurrentSplash();
   if (!splash) return false;
-  std::lock_guard<std::mutex> guard(splash->lock);
+  std::lock_guard<platform::Mutex> guard(splash->lock);
   if (splash->window == nullptr) return false;
   use(*splash, splash->window);
   return true;
@@ -69,7 +69,7 @@ bool WithWindow(Use use) {
 
 void MarkReady(SplashWindow& splash, platform::SplashWindowRef window) {
   {
-    std::lock_guard<std::mutex> guard(splash.lock);
+    std::lock_guard<platform::Mutex> guard(splash.lock);
     splash.window = window;
   }
   if (splash.ready_signal != nullptr) platform::RaiseSignal(splash.ready_signal);
@@ -90,7 +90,7 @@ unsigned SplashThread(void* raw) {
   {
     // Requests that got hold of the record before it was unpublished find
     // no window from here on.
-    std::lock_guard<std::mutex> guard(splash->lock);
+    std::lock_guard<platform::Mutex> guard(splash->lock);
     splash->window = nullptr;
   }
   platform::YieldToOtherThreads();
@@ -102,9 +102,9 @@ unsigned SplashThread(void* raw) {
 
 // The Java-side splash object: a global reference kept for the life of the
 // process, under a lock that is never destroyed either.
-NeverDestroyed<std::mutex> instance_lock;
+NeverDestroyed<platform::Mutex> instance_lock;
 
-std::mutex& InstanceLock() { return instance_lock.get(); }
+platform::Mutex& InstanceLock() { return instance_lock.get(); }
 jobject shared_instance = nullptr;
 
 }  // namespace
@@ -227,7 +227,7 @@ extern "C" {
 // class's no-argument constructor; null while no splash window is showing.
 NXO_KEPT_NATIVE jobject JNICALL Java_com_tarnwick_nxo_SplashScreen_nativeGetSplashScreen(JNIEnv* env, jclass type) {
   if (!nxo::splash::SplashWindowShowing()) return nullptr;
-  std::lock_guard<std::mutex> guard(InstanceLock());
+  std::lock_guard<nxo::platform::Mutex> guard(InstanceLock());
   if (shared_instance == nullptr) {
     jmethodID constructor = env->GetMethodID(type, "<init>", "()V");
     if (constructor == nullptr) return nullptr;

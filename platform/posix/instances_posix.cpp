@@ -62,7 +62,7 @@ namespace {
 
 struct RegionLock {
   int fd = -1;
-  std::mutex threads;  // flock is per open file: it does not order our own threads
+  Mutex threads;  // flock is per open file: it does not order our own threads
 };
 
 // "/" begins a shared-memory name and may appear nowhere else in it.

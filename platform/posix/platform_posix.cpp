@@ -561,6 +561,19 @@ void DestroySignal(SignalRef signal) {
   delete signal;
 }
 
+static_assert(sizeof(pthread_mutex_t) <= 48 && alignof(pthread_mutex_t) <= 8);
+
+namespace {
+pthread_mutex_t* NativeMutex(unsigned char* storage) {
+  return std::launder(reinterpret_cast<pthread_mutex_t*>(storage));
+}
+}  // namespace
+
+Mutex::Mutex() { ::pthread_mutex_init(new (storage_) pthread_mutex_t, nullptr); }
+Mutex::~Mutex() { ::pthread_mutex_destroy(NativeMutex(storage_)); }
+void Mutex::lock() { ::pthread_mutex_lock(NativeMutex(storage_)); }
+void Mutex::unlock() { ::pthread_mutex_unlock(NativeMutex(storage_)); }
+
 namespace {
 
 unsigned long long MonotonicMicroseconds() {

@@ -119,7 +119,7 @@ struct X11Splash {
   Clock::time_point timer_due;
 
   // Requests from other threads, taken over by the splash thread.
-  std::mutex lock;
+  Mutex lock;
   bool close_requested = false;
   bool timer_requested = false;
   int timer_delay = -1;
@@ -209,7 +209,7 @@ void TakeRequests(X11Splash& splash) {
   char drain[64];
   while (::read(splash.wake[0], drain, sizeof drain) > 0) {
   }
-  std::lock_guard<std::mutex> guard(splash.lock);
+  std::lock_guard<Mutex> guard(splash.lock);
   if (splash.timer_requested) {
     splash.timer_requested = false;
     splash.timer_running = splash.timer_delay >= 0;
@@ -362,7 +362,7 @@ void* SplashWindowSystemHandle(SplashWindowRef) {
 
 void ForwardSplashTimer(SplashWindowRef raw, int milliseconds) {
   X11Splash& splash = *static_cast<X11Splash*>(raw);
-  std::lock_guard<std::mutex> guard(splash.lock);
+  std::lock_guard<Mutex> guard(splash.lock);
   splash.timer_requested = true;
   splash.timer_delay = milliseconds;
   Wake(splash);
@@ -370,7 +370,7 @@ void ForwardSplashTimer(SplashWindowRef raw, int milliseconds) {
 
 void PostSplashClose(SplashWindowRef raw) {
   X11Splash& splash = *static_cast<X11Splash*>(raw);
-  std::lock_guard<std::mutex> guard(splash.lock);
+  std::lock_guard<Mutex> guard(splash.lock);
   splash.close_requested = true;
   Wake(splash);
 }

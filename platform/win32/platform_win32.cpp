@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <new>
 
 #include "platform/platform.h"
 #include "platform/wildcard.h"
@@ -542,6 +543,21 @@ bool WaitForSignal(SignalRef signal, unsigned milliseconds) {
 void DestroySignal(SignalRef signal) {
   if (signal != nullptr) ::CloseHandle(reinterpret_cast<HANDLE>(signal));
 }
+
+// A slim reader/writer lock, taken exclusively: one pointer, no handle and
+// nothing to release.
+static_assert(sizeof(SRWLOCK) <= 48 && alignof(SRWLOCK) <= 8);
+
+namespace {
+SRWLOCK* NativeLock(unsigned char* storage) {
+  return std::launder(reinterpret_cast<SRWLOCK*>(storage));
+}
+}  // namespace
+
+Mutex::Mutex() { ::InitializeSRWLock(new (storage_) SRWLOCK); }
+Mutex::~Mutex() = default;
+void Mutex::lock() { ::AcquireSRWLockExclusive(NativeLock(storage_)); }
+void Mutex::unlock() { ::ReleaseSRWLockExclusive(NativeLock(storage_)); }
 
 namespace {
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <mutex>
 
 #include "tests/test_util.h"
 
@@ -88,6 +89,45 @@ TEST(Paths, FullPathNamesAndTheCurrentDirectory) {
   ASSERT_TRUE(ChangeCurrentDirectory(before));
   EXPECT_FALSE(ModuleFileName().empty());
   EXPECT_TRUE(Access(ModuleFileName(), AccessMode::kRead));
+}
+
+// Two threads each add to one plain counter many times under the lock: a
+// lock that let them overlap would lose increments.
+TEST(Mutex, KeepsThreadsOutOfEachOthersSection) {
+  struct Shared {
+    Mutex lock;
+    long counter = 0;
+  } shared;
+  constexpr long kRounds = 200000;
+  const ThreadProcedure add = [](void* argument) -> unsigned {
+    auto* s = static_cast<Shared*>(argument);
+    for (long i = 0; i < kRounds; ++i) {
+      std::lock_guard<Mutex> hold(s->lock);
+      const long seen = s->counter;
+      if (i % 4096 == 0) YieldToOtherThreads();  // invites the other thread in
+      s->counter = seen + 1;
+    }
+    return 0;
+  };
+  SignalRef finished = CreateSignal();
+  ASSERT_NE(finished, nullptr);
+  struct Helper {
+    ThreadProcedure add;
+    Shared* shared;
+    SignalRef finished;
+  } helper{add, &shared, finished};
+  ASSERT_TRUE(StartDetachedThread(
+      [](void* argument) -> unsigned {
+        auto* h = static_cast<Helper*>(argument);
+        h->add(h->shared);
+        RaiseSignal(h->finished);
+        return 0;
+      },
+      &helper));
+  add(&shared);
+  ASSERT_TRUE(WaitForSignal(finished, 60000));
+  DestroySignal(finished);
+  EXPECT_EQ(shared.counter, 2 * kRounds);
 }
 
 }  // namespace
