@@ -230,4 +230,58 @@ bool ReadLeadingStoredEntry(const platform::RandomAccessFile& file, std::uint64_
   return false;
 }
 
+bool ReadArchiveDirectory(const platform::RandomAccessFile& file, std::uint64_t archive_start,
+                          std::uint32_t archive_length, std::size_t most_bytes,
+                          std::string& directory) {
+  if (archive_length < kEndRecordSize) return false;
+  std::string end;
+  if (!file.ReadAt(archive_start + archive_length - kEndRecordSize, kEndRecordSize, end))
+    return false;
+  const auto* e = reinterpret_cast<const unsigned char*>(end.data());
+  const std::uint32_t directory_size = ReadLe32(e + 12);
+  const std::uint32_t directory_offset = ReadLe32(e + 16);
+  return ReadLe32(e) == 0x06054b50u && directory_offset <= archive_length - kEndRecordSize &&
+         directory_size <= archive_length - kEndRecordSize - directory_offset &&
+         file.ReadAt(archive_start + directory_offset,
+                     std::min<std::size_t>(directory_size, most_bytes), directory);
+}
+
+bool FindArchiveEntry(std::string_view directory, std::string_view name, ArchiveEntry& entry) {
+  constexpr std::size_t kCentralHeaderSize = 46;
+  const auto* d = reinterpret_cast<const unsigned char*>(directory.data());
+  for (std::size_t at = 0;
+       directory.size() - at >= kCentralHeaderSize && ReadLe32(d + at) == 0x02014b50u;) {
+    const unsigned char* h = d + at;
+    const std::size_t name_length = ReadLe16(h + 28);
+    const std::size_t next =
+        at + kCentralHeaderSize + name_length + ReadLe16(h + 30) + ReadLe16(h + 32);
+    if (next > directory.size()) return false;
+    if (directory.substr(at + kCentralHeaderSize, name_length) == name) {
+      entry.method = ReadLe16(h + 10);
+      entry.compressed_size = ReadLe32(h + 20);
+      entry.size = ReadLe32(h + 24);
+      entry.local_header = ReadLe32(h + 42);
+      return true;
+    }
+    at = next;
+  }
+  return false;
+}
+
+bool ReadArchiveEntryData(const platform::RandomAccessFile& file, std::uint64_t archive_start,
+                          std::uint32_t archive_length, const ArchiveEntry& entry,
+                          std::string& bytes) {
+  constexpr std::uint32_t kLocalHeaderSize = 30;
+  std::string header;
+  if (archive_length < kLocalHeaderSize || entry.local_header > archive_length - kLocalHeaderSize ||
+      !file.ReadAt(archive_start + entry.local_header, kLocalHeaderSize, header))
+    return false;
+  const auto* h = reinterpret_cast<const unsigned char*>(header.data());
+  if (ReadLe32(h) != 0x04034b50u) return false;
+  const std::uint64_t data =
+      std::uint64_t{entry.local_header} + kLocalHeaderSize + ReadLe16(h + 26) + ReadLe16(h + 28);
+  if (data + entry.compressed_size > archive_length) return false;
+  return file.ReadAt(archive_start + data, entry.compressed_size, bytes);
+}
+
 }  // namespace nxo::config

@@ -74,6 +74,32 @@ inline constexpr char kSplashBitmapEntry[] = "META-INF/nxo/splash.bmp";
 bool ReadLeadingStoredEntry(const platform::RandomAccessFile& file, std::uint64_t archive_start,
                             std::string_view name, std::string& bytes);
 
+// An entry of the payload's archive as its central directory describes it.
+struct ArchiveEntry {
+  std::uint32_t method = 0;  // 0 stored, 8 deflated
+  std::uint32_t compressed_size = 0;
+  std::uint32_t size = 0;
+  std::uint32_t local_header = 0;  // from the archive's start
+};
+
+// The central directory of the archive of |archive_length| bytes at
+// |archive_start|, as far as its first |most_bytes| bytes go (the packager
+// writes the support classes near its start). False when the archive ends
+// in no end record or its directory does not fit in the archive.
+bool ReadArchiveDirectory(const platform::RandomAccessFile& file, std::uint64_t archive_start,
+                          std::uint32_t archive_length, std::size_t most_bytes,
+                          std::string& directory);
+
+// The entry called |name| in |directory| (as read above); false when the
+// directory holds none before it ends or a header is damaged.
+bool FindArchiveEntry(std::string_view directory, std::string_view name, ArchiveEntry& entry);
+
+// The bytes of |entry| as they are stored (deflated ones still deflated),
+// found through its local header. False when they do not fit in the archive.
+bool ReadArchiveEntryData(const platform::RandomAccessFile& file, std::uint64_t archive_start,
+                          std::uint32_t archive_length, const ArchiveEntry& entry,
+                          std::string& bytes);
+
 // The configuration block's bytes up to its first 0x00, or empty when the
 // location is not valid.
 std::string EmbeddedConfigBytes(const unsigned char* data, const PayloadLocation& location);

@@ -17,6 +17,7 @@
 #include "launcher/messages.h"
 #include "launcher/startup_context.h"
 #include "natives/natives.h"
+#include "natives/predefined_classes.h"
 #include "platform/platform.h"
 #include "runtime/class_data_sharing.h"
 #include "runtime/class_path.h"
@@ -300,6 +301,17 @@ std::string ParentKnownOption(const StringList& configured_options) {
   return "-Dnxo.parent.known=true";
 }
 
+// Whether the start path's support classes are defined from the payload:
+// in starts whose JVM maps no class-data archive of the launcher's and
+// records none (an archive holds only classes the system loader read from
+// its class path), and not when the launcher's loader is the system class
+// loader, which the JVM has loaded before the launcher has a say.
+bool PredefinesSupportClasses(const config::LaunchConfig& config,
+                              const StringList& configured_options) {
+  return !config::keys::AsSystemClassLoader(config) && ProcessSharingPlan().options.empty() &&
+         !runtime::ConfigurationDecidesSharing(configured_options);
+}
+
 // The JDK's own launcher names the process in "sun.java.command": the main
 // class and its arguments, which jps, jcmd and monitoring tools show. The
 // launcher class is not the application's, so the configured main class is
@@ -407,6 +419,7 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
     if (!ProcessSharingPlan().archive.empty())
       runtime::CheckArchiveTaken(ProcessSharingPlan(),
                                  WideToAnsi(jni::GetSystemProperty(env, "java.vm.info").value_or(u"")));
+    if (PredefinesSupportClasses(config, options)) natives::PredefineSupportClasses(env, config);
     BindLauncherNatives(env);
     StringList properties = Collect(config, "property", ValueForm::kUtf8);
     for (std::size_t i = 0; i < properties.Size(); ++i) SetJavaProperty(env, properties.View(i));

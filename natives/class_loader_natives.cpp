@@ -59,6 +59,71 @@ bool CopyElements(JNIEnv* env, jobject enumeration, jobject vector, jmethodID ad
 // loader; the native list of them has no entries in this design.
 std::vector<std::string> EmbeddedJarNames() { return {}; }
 
+// The JDK's own map from package to module for every module its built-in
+// loaders define (those of the boot layer): the application loader decides
+// by it which classes are a module's, so asking it is asking exactly that,
+// and costs no copy. Read through JNI, which module encapsulation does not
+// restrict. Null, nothing pending, on a runtime that keeps no such map.
+jobject BuiltinLoaderPackages(JNIEnv* env) {
+  const LocalRef<jclass> builtin = nxo::jni::FindClass(env, "jdk/internal/loader/BuiltinClassLoader");
+  const jfieldID field =
+      builtin ? env->GetStaticFieldID(builtin.get(), "packageToModule", "Ljava/util/Map;") : nullptr;
+  const LocalRef<jclass> map_class = nxo::jni::FindClass(env, "java/util/Map");
+  const jmethodID key_set =
+      map_class ? env->GetMethodID(map_class.get(), "keySet", "()Ljava/util/Set;") : nullptr;
+  if (field == nullptr || key_set == nullptr) {
+    env->ExceptionClear();
+    return nullptr;
+  }
+  const LocalRef<> map(env, env->GetStaticObjectField(builtin.get(), field));
+  jobject keys = map ? env->CallObjectMethod(map.get(), key_set) : nullptr;
+  if (env->ExceptionCheck()) {
+    env->ExceptionClear();
+    return nullptr;
+  }
+  return keys;
+}
+
+// Else through the public module API, one array of names per module;
+// through JNI rather than reflection on the Java side: there, a method
+// called once per module (some seventy) has the JDK generate an accessor
+// class, which costs milliseconds of the start.
+jobject PackagesPerModule(JNIEnv* env) {
+  const LocalRef<jclass> layer_class = nxo::jni::FindClass(env, "java/lang/ModuleLayer");
+  if (!layer_class) {
+    env->ExceptionClear();  // a runtime without modules
+    return nullptr;
+  }
+  const LocalRef<jclass> module_class = nxo::jni::FindClass(env, "java/lang/Module");
+  const LocalRef<jclass> set_class = nxo::jni::FindClass(env, "java/util/Set");
+  const LocalRef<jclass> object_class = nxo::jni::FindClass(env, "java/lang/Object");
+  if (!module_class || !set_class || !object_class) return static_cast<jobjectArray>(DescribeAndClear(env));
+  const jmethodID boot = env->GetStaticMethodID(layer_class.get(), "boot", "()Ljava/lang/ModuleLayer;");
+  const jmethodID modules = env->GetMethodID(layer_class.get(), "modules", "()Ljava/util/Set;");
+  const jmethodID packages = env->GetMethodID(module_class.get(), "getPackages", "()Ljava/util/Set;");
+  const jmethodID to_array = env->GetMethodID(set_class.get(), "toArray", "()[Ljava/lang/Object;");
+  if (!boot || !modules || !packages || !to_array) return static_cast<jobjectArray>(DescribeAndClear(env));
+
+  const LocalRef<> layer(env, env->CallStaticObjectMethod(layer_class.get(), boot));
+  const LocalRef<> module_set(env, layer ? env->CallObjectMethod(layer.get(), modules) : nullptr);
+  const LocalRef<jobjectArray> module_array(
+      env, module_set ? static_cast<jobjectArray>(env->CallObjectMethod(module_set.get(), to_array)) : nullptr);
+  if (!module_array) return static_cast<jobjectArray>(DescribeAndClear(env));
+  const jsize count = env->GetArrayLength(module_array.get());
+  jobjectArray per_module = env->NewObjectArray(count, object_class.get(), nullptr);
+  for (jsize i = 0; per_module != nullptr && i < count; ++i) {
+    const LocalRef<> module(env, env->GetObjectArrayElement(module_array.get(), i));
+    const LocalRef<> package_set(env, env->CallObjectMethod(module.get(), packages));
+    const LocalRef<> names(env, package_set ? env->CallObjectMethod(package_set.get(), to_array) : nullptr);
+    if (!names) {
+      env->DeleteLocalRef(per_module);
+      return static_cast<jobjectArray>(DescribeAndClear(env));
+    }
+    env->SetObjectArrayElement(per_module, i, names.get());
+  }
+  return per_module;
+}
+
 }  // namespace
 
 extern "C" {
@@ -122,43 +187,9 @@ jobjectArray JNICALL Java_com_tarnwick_nxo_KestrelClassLoader_getEmbeddedJars(JN
   return array;
 }
 
-// Through JNI rather than reflection on the Java side: there, a method called
-// once per module (some seventy) has the JDK generate an accessor class,
-// which costs milliseconds of the start.
-jobjectArray JNICALL Java_com_tarnwick_nxo_KestrelClassLoader_modulePackages(JNIEnv* env, jclass) {
-  const LocalRef<jclass> layer_class = nxo::jni::FindClass(env, "java/lang/ModuleLayer");
-  if (!layer_class) {
-    env->ExceptionClear();  // a runtime without modules
-    return nullptr;
-  }
-  const LocalRef<jclass> module_class = nxo::jni::FindClass(env, "java/lang/Module");
-  const LocalRef<jclass> set_class = nxo::jni::FindClass(env, "java/util/Set");
-  const LocalRef<jclass> object_class = nxo::jni::FindClass(env, "java/lang/Object");
-  if (!module_class || !set_class || !object_class) return static_cast<jobjectArray>(DescribeAndClear(env));
-  const jmethodID boot = env->GetStaticMethodID(layer_class.get(), "boot", "()Ljava/lang/ModuleLayer;");
-  const jmethodID modules = env->GetMethodID(layer_class.get(), "modules", "()Ljava/util/Set;");
-  const jmethodID packages = env->GetMethodID(module_class.get(), "getPackages", "()Ljava/util/Set;");
-  const jmethodID to_array = env->GetMethodID(set_class.get(), "toArray", "()[Ljava/lang/Object;");
-  if (!boot || !modules || !packages || !to_array) return static_cast<jobjectArray>(DescribeAndClear(env));
-
-  const LocalRef<> layer(env, env->CallStaticObjectMethod(layer_class.get(), boot));
-  const LocalRef<> module_set(env, layer ? env->CallObjectMethod(layer.get(), modules) : nullptr);
-  const LocalRef<jobjectArray> module_array(
-      env, module_set ? static_cast<jobjectArray>(env->CallObjectMethod(module_set.get(), to_array)) : nullptr);
-  if (!module_array) return static_cast<jobjectArray>(DescribeAndClear(env));
-  const jsize count = env->GetArrayLength(module_array.get());
-  jobjectArray per_module = env->NewObjectArray(count, object_class.get(), nullptr);
-  for (jsize i = 0; per_module != nullptr && i < count; ++i) {
-    const LocalRef<> module(env, env->GetObjectArrayElement(module_array.get(), i));
-    const LocalRef<> package_set(env, env->CallObjectMethod(module.get(), packages));
-    const LocalRef<> names(env, package_set ? env->CallObjectMethod(package_set.get(), to_array) : nullptr);
-    if (!names) {
-      env->DeleteLocalRef(per_module);
-      return static_cast<jobjectArray>(DescribeAndClear(env));
-    }
-    env->SetObjectArrayElement(per_module, i, names.get());
-  }
-  return per_module;
+jobject JNICALL Java_com_tarnwick_nxo_KestrelClassLoader_modulePackages(JNIEnv* env, jclass) {
+  jobject packages = BuiltinLoaderPackages(env);
+  return packages != nullptr ? packages : PackagesPerModule(env);
 }
 
 }  // extern "C"

@@ -18,8 +18,9 @@
 //
 // The KestrelClassLoader lookups answer "no match" by contract: the payload's
 // classes and resources are found by the archive loader it extends. Its
-// modulePackages lists the packages of the runtime's modules, which tell the
-// loader which classes only its parent may define.
+// modulePackages gives the packages of the runtime's modules (the JDK's own
+// live set where it keeps one), which tell the loader which classes only its
+// parent may define.
 //
 // No include guard: included several times with different NXO_NATIVE macros.
 
@@ -37,7 +38,7 @@ NXO_NATIVE(KestrelClassLoader, findResource, "(Ljava/lang/String;)Ljava/net/URL;
 NXO_NATIVE(KestrelClassLoader, findResource0, "(Ljava/lang/String;)Ljava/net/URL;", 12, jobject, (JNIEnv*, jobject, jstring))
 NXO_NATIVE(KestrelClassLoader, findResources, "(Ljava/lang/String;)Ljava/util/Enumeration;", 12, jobject, (JNIEnv*, jobject, jstring))
 NXO_NATIVE(KestrelClassLoader, getEmbeddedJars, "()[Ljava/lang/String;", 8, jobjectArray, (JNIEnv*, jobject))
-NXO_NATIVE(KestrelClassLoader, modulePackages, "()[Ljava/lang/Object;", 8, jobjectArray, (JNIEnv*, jclass))
+NXO_NATIVE(KestrelClassLoader, modulePackages, "()Ljava/lang/Object;", 8, jobject, (JNIEnv*, jclass))
 NXO_NATIVE(RedirOutputStream, write, "(I)V", 12, void, (JNIEnv*, jobject, jint))
 NXO_NATIVE(SplashScreen, nativeAutoClose, "(I)V", 12, void, (JNIEnv*, jobject, jint))
 NXO_NATIVE(SplashScreen, nativeClose, "()V", 8, void, (JNIEnv*, jobject))

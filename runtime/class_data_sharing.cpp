@@ -49,12 +49,6 @@ bool EndsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
-bool ConfigurationDecidesSharing(const StringList& configured_options) {
-  for (std::size_t i = 0; i < configured_options.Size(); ++i)
-    for (std::string_view option : kOwnSharingOptions)
-      if (StartsWith(configured_options.View(i), option)) return true;
-  return false;
-}
 
 // FNV-1a, 64 bits: enough to tell executables and runtimes apart in a
 // per-user cache, and no more code than that needs.
@@ -276,6 +270,13 @@ void AddTrainingProperty(SharingPlan& plan, const std::string& lists) {
 }
 
 }  // namespace
+
+bool ConfigurationDecidesSharing(const StringList& configured_options) {
+  for (std::size_t i = 0; i < configured_options.Size(); ++i)
+    for (std::string_view option : kOwnSharingOptions)
+      if (StartsWith(configured_options.View(i), option)) return true;
+  return false;
+}
 
 int ReleaseFeatureVersion(const std::string& release_text) {
   std::string_view text = release_text;

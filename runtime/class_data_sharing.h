@@ -74,6 +74,10 @@ std::string SharingDirectory(const std::string& cache_root, const std::string& e
 std::string SharingKey(const std::string& executable_path, const std::string& library_path,
                        const std::string& class_path, const std::string& options_text);
 
+// Whether an option line already chooses an archive, turns sharing off or
+// names another system class loader: the launcher then leaves sharing alone.
+bool ConfigurationDecidesSharing(const StringList& configured_options);
+
 // Plans sharing for one start. |configured_options| are the option lines:
 // one that already chooses an archive or turns sharing off leaves the start
 // alone. Old archives of the application are removed on the way.

@@ -133,11 +133,32 @@ class ParentFirstWhereTheParentCanAnswer(unittest.TestCase):
         self.assertEqual("nested " + OWN, report["agented"])
         self.assertEqual("boot", report["dom"])
         self.assertEqual(OWN, report["late"])
-        # The first fillers still go to the parent; past them, classes only
-        # the application holds are defined without asking it.
-        self.assertIn("fill.F00", asked)
-        self.assertNotIn("late.Late", asked)
-        self.assertNotIn("fill.F%02d" % (FILLERS - 1), asked)
+        # From the first class on, classes only the application holds are
+        # defined without asking it.
+        own = {"app.Main", "late.Late"} | {"fill.F%02d" % i for i in range(FILLERS)}
+        self.assertEqual(set(), own & asked)
+
+    def test_the_launcher_defines_the_support_classes_of_the_start_path(self):
+        """Without class-data sharing the launcher defines them from its
+        payload, in an order that leaves none for the parent to fetch from
+        the executable; where an archive may be in play they come from the
+        class path, where the JVM can archive them."""
+        log = os.path.join(self.work, "classes.log")
+        cases = [("sharing off", [], True),
+                 ("an option line decides about sharing", ["option -Xshare:off"], False)]
+        for name, lines, predefined in cases:
+            with self.subTest(name):
+                if os.path.exists(log):
+                    os.remove(log)
+                self.start(["option -Xlog:class+load=info:file=" + log] + lines)
+                with open(log) as f:
+                    sources = dict(re.findall(r"\] (com\.tarnwick\.[\w.$]+) source: (\S+)", f.read()))
+                self.assertGreaterEqual(len(sources), 14, sources)
+                slow = {c: s for c, s in sources.items() if s != APP_LOADER}
+                if predefined:
+                    self.assertEqual({}, slow)
+                else:
+                    self.assertEqual(sources, slow)
 
     def test_with_an_agent_the_parent_is_asked_for_every_class(self):
         cases = [("an option line", ["option -javaagent:" + self.agent], None),

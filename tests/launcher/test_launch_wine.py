@@ -275,6 +275,9 @@ class Launch(WineSession):
                              external=["property empty.property", "property unicode=caf\u00e9"],
                              env={"LC_ALL": "C.UTF-8"})
         self.assert_clean_run(outcome)
+        # The launcher first offers to define its support classes itself;
+        # a runtime that cannot leaves them to the class path as ever.
+        self.assertEqual(outcome.lines("absent_class "), ["java/lang/ClassLoader"])
         self.assertEqual(outcome.lines("startClass "), ["app.Hello"])
         self.assertEqual(outcome.main_args, ["first", "second word", "cmd 1", "x", "tail\\", "na\u00efve"])
         # External lines come first; the protocol handler package is added

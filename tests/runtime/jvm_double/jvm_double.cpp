@@ -171,6 +171,10 @@ const char* const kSystemClass = "java/lang/System";
 const char* const kStringClass = "java/lang/String";
 
 const char* const kBridgeClass = "com/tarnwick/nxo/RedirOutputStream";
+// A class every runtime has and the double leaves out: the launcher asks for
+// it to define its support classes itself, and must go on the usual way when
+// it cannot. Logged as absent, not missing: asking for it is no fault.
+const char* const kClassLoaderClass = "java/lang/ClassLoader";
 const char* const kPrintStreamClass = "java/io/PrintStream";
 
 int main_method, get_property_method, set_property_method, start_class_field;
@@ -371,7 +375,7 @@ jclass JNICALL FindClass(JNIEnv*, const char* name) {
                wanted == kPrintStreamClass ||
                (wanted == kLauncherClass && !Enabled("NXO_JVM_DOUBLE_NO_LAUNCHER"));
   if (!known) {
-    Log("missing_class " + wanted);
+    Log((wanted == kClassLoaderClass ? "absent_class " : "missing_class ") + wanted);
     Throw("java/lang/NoClassDefFoundError");
     return nullptr;
   }

@@ -37,12 +37,13 @@ public abstract class ExecutableArchiveLauncher {
      */
     protected Archive getArchive() throws Exception {
         if (archive == null) {
-            archive = JarArchive.of(codeSourceFile());
+            archive = JarArchive.of(archiveFile());
         }
         return archive;
     }
 
-    private File codeSourceFile() {
+    /** The archive file that holds the launcher class: by default its code source. */
+    protected File archiveFile() {
         ProtectionDomain domain = getClass().getProtectionDomain();
         CodeSource source = domain == null ? null : domain.getCodeSource();
         URL location = source == null ? null : source.getLocation();

@@ -296,18 +296,10 @@ public class LaunchedURLClassLoader extends URLClassLoader {
      * Classes defined into it at run time are not known here.
      */
     private static final class ParentClasses {
-        /**
-         * The modules' packages are collected once this many classes have
-         * been asked for: an application that loads fewer saves less than
-         * the collecting costs.
-         */
-        private static final int CLASSES_BEFORE_COLLECTING = 16;
-
         private final LaunchedURLClassLoader loader;
         private final ClassPathRoot[] classPath;
         /** Read without a lock on every class once collected; collected under one. */
         private volatile Set<String> modulePackages;
-        private int classesAsked;
         private boolean unknowable;
 
         ParentClasses(LaunchedURLClassLoader loader, ClassPathRoot[] classPath) {
@@ -318,7 +310,7 @@ public class LaunchedURLClassLoader extends URLClassLoader {
         /** Whether the parent may define the class; true wherever that is not known. */
         boolean mayDefine(String name, String path) {
             Set<String> packages = modulePackages;
-            if (packages == null && (packages = collectWhenDue()) == null) {
+            if (packages == null && (packages = collectOnce()) == null) {
                 return true;
             }
             int dot = name.lastIndexOf('.');
@@ -333,8 +325,8 @@ public class LaunchedURLClassLoader extends URLClassLoader {
             return false;
         }
 
-        private synchronized Set<String> collectWhenDue() {
-            if (modulePackages == null && !unknowable && ++classesAsked > CLASSES_BEFORE_COLLECTING) {
+        private synchronized Set<String> collectOnce() {
+            if (modulePackages == null && !unknowable) {
                 modulePackages = loader.bootLayerPackages();
                 unknowable = modulePackages == null;
             }

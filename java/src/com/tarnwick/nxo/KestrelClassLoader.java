@@ -257,28 +257,33 @@ public class KestrelClassLoader extends LaunchedURLClassLoader {
     private native URL findResource0(String name);
 
     /**
-     * The package names of each module of the boot layer, one array per
+     * The packages of the boot layer's modules: the JDK's own live set of
+     * them where the runtime keeps one, else one array of package names per
      * module; null on a runtime without modules.
      */
-    private static native Object[] modulePackages();
+    private static native Object modulePackages();
 
     @Override
+    @SuppressWarnings("unchecked")
     protected Set<String> bootLayerPackages() {
         if (nativesMissing) {
             return null;
         }
-        Object[] perModule;
+        Object found;
         try {
-            perModule = modulePackages();
+            found = modulePackages();
         } catch (LinkageError e) {
             // Natives of another executable, or none: the parent is asked as ever.
             return null;
         }
-        if (perModule == null) {
+        if (found instanceof Set) {
+            return (Set<String>) found;
+        }
+        if (!(found instanceof Object[])) {
             return null;
         }
         Set<String> packages = new HashSet<String>(2048);
-        for (Object names : perModule) {
+        for (Object names : (Object[]) found) {
             for (Object name : (Object[]) names) {
                 packages.add((String) name);
             }

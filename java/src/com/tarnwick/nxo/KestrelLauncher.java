@@ -4,6 +4,7 @@ import com.tarnwick.loader.Archive;
 import com.tarnwick.loader.ExecutableArchiveLauncher;
 
 import java.io.BufferedReader;
+import java.io.File;
 import java.io.FileInputStream;
 import java.io.IOException;
 import java.io.InputStreamReader;
@@ -92,6 +93,21 @@ public class KestrelLauncher extends ExecutableArchiveLauncher {
                 // Read-only.
             }
         }
+    }
+
+    /**
+     * The executable, which the native launcher names: where it defined the
+     * support classes itself, straight from the executable's archive, they
+     * have no code source to tell (and asking for one would have the runtime
+     * build its all-permissions domain, loading a handful of classes).
+     */
+    @Override
+    protected File archiveFile() {
+        String executable = System.getProperty("nxo.app.path");
+        if (executable != null && "true".equals(System.getProperty("nxo.support.predefined"))) {
+            return new File(executable);
+        }
+        return super.archiveFile();
     }
 
     @Override
