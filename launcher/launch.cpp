@@ -305,9 +305,15 @@ std::string ParentKnownOption(const StringList& configured_options) {
 // in starts whose JVM maps no class-data archive of the launcher's and
 // records none (an archive holds only classes the system loader read from
 // its class path), and not when the launcher's loader is the system class
-// loader, which the JVM has loaded before the launcher has a say.
+// loader, which the JVM has loaded before the launcher has a say. Nor under
+// a security manager: classes defined so have no code source, and with it
+// every permission, where the policy would have granted the executable's.
 bool PredefinesSupportClasses(const config::LaunchConfig& config,
                               const StringList& configured_options) {
+  static constexpr std::string_view kSecurityManager = "-Djava.security.manager";
+  for (std::size_t i = 0; i < configured_options.Size(); ++i)
+    if (configured_options.View(i).substr(0, kSecurityManager.size()) == kSecurityManager)
+      return false;
   return !config::keys::AsSystemClassLoader(config) && ProcessSharingPlan().options.empty() &&
          !runtime::ConfigurationDecidesSharing(configured_options);
 }

@@ -145,7 +145,8 @@ class ParentFirstWhereTheParentCanAnswer(unittest.TestCase):
         class path, where the JVM can archive them."""
         log = os.path.join(self.work, "classes.log")
         cases = [("sharing off", [], True),
-                 ("an option line decides about sharing", ["option -Xshare:off"], False)]
+                 ("an option line decides about sharing", ["option -Xshare:off"], False),
+                 ("a security manager may be set", ["option -Djava.security.manager=allow"], False)]
         for name, lines, predefined in cases:
             with self.subTest(name):
                 if os.path.exists(log):
