@@ -1,8 +1,10 @@
-// Payload location over arbitrary file bytes. The first four bytes are the
-// archive length the record would hold; the rest is the file.
+// Payload location, and entry lookup in a central directory, over arbitrary
+// file bytes. The first four bytes are the archive length the record would
+// hold; the rest is the file.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "config/payload.h"
@@ -38,6 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string text = EmbeddedConfigBytes(bytes, at);
     if (text.size() > at.config_length) std::abort();
   }
+  // The same bytes as a central directory the launcher looks classes up in:
+  // every header it walks must lie inside the bytes read.
+  const std::string_view directory(reinterpret_cast<const char*>(bytes), file.size());
+  ArchiveEntry entry;
+  FindArchiveEntry(directory, "com/tarnwick/nxo/Handler.class", entry);
+  FindArchiveEntry(directory, directory.substr(0, 8), entry);
   // Small lengths land on every byte of a short file.
   for (std::uint32_t length = 1; length < 64 && length <= file.size(); ++length)
     CheckInsideFile(LocatePayload(bytes, file.size(), length), file.size(), length);
