@@ -112,9 +112,14 @@ jni::LocalRef<jobject> SystemClassLoader(JNIEnv* env) {
   return loader;
 }
 
+// No support class comes near this; a larger size is a damaged directory,
+// not a reason to have the runtime allocate it.
+constexpr std::uint32_t kLargestClassFile = 1024 * 1024;
+
 // The class file's bytes as the class loader would have read them.
 bool ReadClassFile(const platform::RandomAccessFile& file, std::uint64_t archive_start,
                    const config::ArchiveEntry& entry, JavaInflater& inflater, std::string& bytes) {
+  if (entry.size > kLargestClassFile || entry.compressed_size > kLargestClassFile) return false;
   std::string stored;
   if (!config::ReadArchiveEntryData(file, archive_start, config::RecordedArchiveLength(), entry,
                                     stored))
