@@ -1,6 +1,5 @@
 #include "config/expand.h"
 
-
 #include "config/launch_config.h"
 #include "platform/platform.h"
 #include "support/bytes.h"

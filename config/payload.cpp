@@ -58,6 +58,11 @@ enum class EndRecordFit { kNo, kYes, kIfZip64Locator };
 
 constexpr std::uint32_t kZip64EndSize = 56;
 constexpr std::uint32_t kZip64LocatorSize = 20;
+constexpr std::uint32_t kEndRecordSignature = 0x06054b50u;
+constexpr std::uint32_t kLocalHeaderSignature = 0x04034b50u;
+constexpr std::uint32_t kLocalHeaderSize = 30;
+constexpr std::uint32_t kCentralHeaderSignature = 0x02014b50u;
+constexpr std::uint32_t kCentralHeaderSize = 46;
 
 EndRecordFit FitOfEndRecord(const unsigned char* record, std::uint32_t archive_length) {
   if (archive_length < kEndRecordSize) return EndRecordFit::kNo;
@@ -202,7 +207,6 @@ std::string EmbeddedConfigBytes(const unsigned char* data, const PayloadLocation
 
 bool ReadLeadingStoredEntry(const platform::RandomAccessFile& file, std::uint64_t archive_start,
                             std::string_view name, std::string& bytes) {
-  constexpr std::size_t kLocalHeaderSize = 30;
   constexpr std::string_view kLeadingPrefix = "META-INF/nxo/";
   constexpr int kMostLeadingEntries = 8;
   std::uint64_t at = archive_start;
@@ -211,7 +215,7 @@ bool ReadLeadingStoredEntry(const platform::RandomAccessFile& file, std::uint64_
   for (int entry = 0; entry < kMostLeadingEntries; ++entry) {
     if (!file.ReadAt(at, kLocalHeaderSize, header)) return false;
     const unsigned char* h = reinterpret_cast<const unsigned char*>(header.data());
-    if (ReadLe32(h) != 0x04034b50u) return false;
+    if (ReadLe32(h) != kLocalHeaderSignature) return false;
     const std::uint32_t flags = ReadLe16(h + 6);
     const std::uint32_t method = ReadLe16(h + 8);
     const std::uint32_t compressed = ReadLe32(h + 18);
@@ -238,19 +242,17 @@ bool ReadArchiveDirectory(const platform::RandomAccessFile& file, std::uint64_t 
   if (!file.ReadAt(archive_start + archive_length - kEndRecordSize, kEndRecordSize, end))
     return false;
   const auto* e = reinterpret_cast<const unsigned char*>(end.data());
-  const std::uint32_t directory_size = ReadLe32(e + 12);
-  const std::uint32_t directory_offset = ReadLe32(e + 16);
-  return ReadLe32(e) == 0x06054b50u && directory_offset <= archive_length - kEndRecordSize &&
-         directory_size <= archive_length - kEndRecordSize - directory_offset &&
-         file.ReadAt(archive_start + directory_offset,
-                     std::min<std::size_t>(directory_size, most_bytes), directory);
+  // The directory ends where the end record (or a ZIP64 end record) begins.
+  if (ReadLe32(e) != kEndRecordSignature || FitOfEndRecord(e, archive_length) == EndRecordFit::kNo)
+    return false;
+  return file.ReadAt(archive_start + ReadLe32(e + 16),
+                     std::min<std::size_t>(ReadLe32(e + 12), most_bytes), directory);
 }
 
 bool FindArchiveEntry(std::string_view directory, std::string_view name, ArchiveEntry& entry) {
-  constexpr std::size_t kCentralHeaderSize = 46;
   const auto* d = reinterpret_cast<const unsigned char*>(directory.data());
-  for (std::size_t at = 0;
-       directory.size() - at >= kCentralHeaderSize && ReadLe32(d + at) == 0x02014b50u;) {
+  for (std::size_t at = 0; directory.size() - at >= kCentralHeaderSize &&
+                           ReadLe32(d + at) == kCentralHeaderSignature;) {
     const unsigned char* h = d + at;
     const std::size_t name_length = ReadLe16(h + 28);
     const std::size_t next =
@@ -271,13 +273,12 @@ bool FindArchiveEntry(std::string_view directory, std::string_view name, Archive
 bool ReadArchiveEntryData(const platform::RandomAccessFile& file, std::uint64_t archive_start,
                           std::uint32_t archive_length, const ArchiveEntry& entry,
                           std::string& bytes) {
-  constexpr std::uint32_t kLocalHeaderSize = 30;
   std::string header;
   if (archive_length < kLocalHeaderSize || entry.local_header > archive_length - kLocalHeaderSize ||
       !file.ReadAt(archive_start + entry.local_header, kLocalHeaderSize, header))
     return false;
   const auto* h = reinterpret_cast<const unsigned char*>(header.data());
-  if (ReadLe32(h) != 0x04034b50u) return false;
+  if (ReadLe32(h) != kLocalHeaderSignature) return false;
   const std::uint64_t data =
       std::uint64_t{entry.local_header} + kLocalHeaderSize + ReadLe16(h + 26) + ReadLe16(h + 28);
   if (data + entry.compressed_size > archive_length) return false;

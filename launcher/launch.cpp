@@ -289,6 +289,26 @@ bool MayChangeParentClasses(std::string_view text) {
   return false;
 }
 
+bool AnyLineStartsWith(const StringList& lines, std::string_view prefix) {
+  for (std::size_t i = 0; i < lines.Size(); ++i)
+    if (lines.View(i).substr(0, prefix.size()) == prefix) return true;
+  return false;
+}
+
+// Whether the start path's support classes are defined from the payload:
+// in starts whose JVM maps no class-data archive of the launcher's and
+// records none (an archive holds only classes the system loader read from
+// its class path), and not when the launcher's loader is the system class
+// loader, which the JVM has loaded before the launcher has a say. Nor under
+// a security manager: classes defined so have no code source, and with it
+// every permission, where the policy would have granted the executable's.
+bool PredefinesSupportClasses(const config::LaunchConfig& config,
+                              const StringList& configured_options) {
+  return !AnyLineStartsWith(configured_options, "-Djava.security.manager") &&
+         !config::keys::AsSystemClassLoader(config) && ProcessSharingPlan().options.empty() &&
+         !runtime::ConfigurationDecidesSharing(configured_options);
+}
+
 }  // namespace
 
 std::string ParentKnownOption(const StringList& configured_options) {
@@ -301,23 +321,6 @@ std::string ParentKnownOption(const StringList& configured_options) {
   return "-Dnxo.parent.known=true";
 }
 
-// Whether the start path's support classes are defined from the payload:
-// in starts whose JVM maps no class-data archive of the launcher's and
-// records none (an archive holds only classes the system loader read from
-// its class path), and not when the launcher's loader is the system class
-// loader, which the JVM has loaded before the launcher has a say. Nor under
-// a security manager: classes defined so have no code source, and with it
-// every permission, where the policy would have granted the executable's.
-bool PredefinesSupportClasses(const config::LaunchConfig& config,
-                              const StringList& configured_options) {
-  static constexpr std::string_view kSecurityManager = "-Djava.security.manager";
-  for (std::size_t i = 0; i < configured_options.Size(); ++i)
-    if (configured_options.View(i).substr(0, kSecurityManager.size()) == kSecurityManager)
-      return false;
-  return !config::keys::AsSystemClassLoader(config) && ProcessSharingPlan().options.empty() &&
-         !runtime::ConfigurationDecidesSharing(configured_options);
-}
-
 // The JDK's own launcher names the process in "sun.java.command": the main
 // class and its arguments, which jps, jcmd and monitoring tools show. The
 // launcher class is not the application's, so the configured main class is
@@ -325,8 +328,7 @@ bool PredefinesSupportClasses(const config::LaunchConfig& config,
 std::string JavaCommandOption(const StringList& configured_options, const std::string& main_class,
                               const StringList& argument_lines, int argument_count, char** arguments) {
   static constexpr std::string_view kProperty = "-Dsun.java.command=";
-  for (std::size_t i = 0; i < configured_options.Size(); ++i)
-    if (configured_options.View(i).substr(0, kProperty.size()) == kProperty) return std::string();
+  if (AnyLineStartsWith(configured_options, kProperty)) return std::string();
   std::string option = std::string(kProperty) + main_class;
   std::vector<std::string> line_copies;
   for (std::size_t i = 0; i < argument_lines.Size(); ++i) line_copies.emplace_back(argument_lines.View(i));

@@ -49,7 +49,6 @@ bool EndsWith(std::string_view text, std::string_view suffix) {
   return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
-
 // FNV-1a, 64 bits: enough to tell executables and runtimes apart in a
 // per-user cache, and no more code than that needs.
 void Mix(std::uint64_t& hash, std::string_view bytes) {
