@@ -169,10 +169,16 @@ void AppendClassDataSharingOptions(const StartupContext& context, const StringLi
   std::string options_text;
   for (std::size_t i = 0; i < configured_options.Size(); ++i)
     options_text.append(configured_options.View(i)).push_back('\n');
+  const std::string directory = runtime::SharingDirectory(cache, config.ExecutablePath());
+  const std::string key = runtime::SharingKey(config.ExecutablePath(), library, class_path, options_text);
   plan = runtime::PlanClassDataSharing(
-      mechanism, runtime::SharingDirectory(cache, config.ExecutablePath()),
-      runtime::SharingKey(config.ExecutablePath(), library, class_path, options_text), configured_options,
-      context.training_lists);
+      mechanism, directory, key, configured_options, context.training_lists,
+      context.dumps_base ? runtime::TrainingStep::kBaseDump : runtime::TrainingStep::kBaseFirst);
+  if (!plan.base_to_dump.empty()) {
+    runtime::DumpBaseArchive(plan, config.ExecutablePath(), context.start_directory);
+    plan = runtime::PlanClassDataSharing(mechanism, directory, key, configured_options, context.training_lists,
+                                         runtime::TrainingStep::kTopOnly);
+  }
   for (const std::string& option : plan.options) host.options.Append(option);
   process_executable.get() = config.ExecutablePath();
   process_start_directory.get() = context.start_directory;
@@ -409,7 +415,8 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
     // A training start that has nothing to train from (lists of another
     // build, or an archive already there) runs no JVM, and certainly not
     // the application.
-    if (!context.training_lists.empty() && ProcessSharingPlan().training_lists.empty()) {
+    if (!context.training_lists.empty() && ProcessSharingPlan().training_lists.empty() &&
+        !ProcessSharingPlan().dumps_base) {
       NXO_TRAIL("cds", "nothing to train");
       return kLaunchOk;
     }
@@ -420,6 +427,9 @@ int LaunchJava(StartupContext& context, int argument_count, char** arguments,
     }
     result = LaunchCodeOf(runtime::CreateJavaVm(host, library));
     NXO_TRAIL("jvm", "creation result %d", result);
+    // A JVM that dumps an archive ends the process once it has written it;
+    // one that returns wrote none, and runs nothing here.
+    if (result == kLaunchOk && ProcessSharingPlan().dumps_base) return kCreationFailed;
   }
 
   if (result == kLaunchOk) {

@@ -138,7 +138,7 @@ namespace {
 // shows nothing, takes no instance entry or lock, redirects nothing, and runs
 // at the lowest priority, which the JVM's threads inherit.
 int RunTrainingStart(StartupContext& context, const std::string& lists) {
-  NXO_TRAIL("start", "training start for %s", lists.c_str());
+  NXO_TRAIL("start", "%s for %s", context.dumps_base ? "base archive copy" : "training start", lists.c_str());
   platform::LowerThreadPriority();
   context.training_lists = lists;
   natives::PublishNativeContext(&context.natives);
@@ -165,6 +165,13 @@ int RunStartup(int argc, char** argv) {
   config::LaunchConfig& config = context.config;
   context.start_directory = platform::CurrentDirectory();
   if (platform::GetEnvironment(kCheckRuntimeVariable)) return CheckRuntimeOnly(context);
+  // A base archive's copy inherits the training start's environment: its
+  // own variable decides first.
+  const std::optional<std::string> base_lists = platform::GetEnvironment(runtime::kBaseDumpVariable);
+  if (base_lists && !base_lists->empty()) {
+    context.dumps_base = true;
+    return RunTrainingStart(context, *base_lists);
+  }
   const std::optional<std::string> training_lists = platform::GetEnvironment(runtime::kTrainingVariable);
   if (training_lists && !training_lists->empty()) return RunTrainingStart(context, *training_lists);
   natives::PublishNativeContext(&context.natives);

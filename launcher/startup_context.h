@@ -42,6 +42,9 @@ struct StartupContext {
   // In a training start (the environment names class lists): the lists; the
   // application does not run, and nothing is shown.
   std::string training_lists;
+  // The copy a training start runs to dump its base archive: its JVM ends
+  // the process once the archive is written.
+  bool dumps_base = false;
   // The working directory the process started in, before "forcecwd".
   std::string start_directory;
 };

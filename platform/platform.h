@@ -273,6 +273,12 @@ NativeHandle StartPipedCommand(const std::string& command_line);
 std::optional<std::int32_t> StartDetachedCopy(const std::string& executable, const std::string& assignment,
                                               const std::string& directory);
 
+// Runs |executable| as StartDetachedCopy starts it, and waits for it to end:
+// its exit code; none when it could not be started or did not end by itself
+// (a signal ended it).
+std::optional<int> RunCopyToEnd(const std::string& executable, const std::string& assignment,
+                                const std::string& directory);
+
 // Writes all of |length| bytes; false when the system refused some.
 bool WriteToHandle(NativeHandle handle, const void* bytes, std::size_t length);
 void CloseNativeHandle(NativeHandle handle);

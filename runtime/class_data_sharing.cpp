@@ -22,6 +22,8 @@ constexpr std::string_view kJvmListSuffix = ".jvm.lst";
 constexpr std::string_view kLoaderListSuffix = ".loader.lst";
 // "<key>.failed": a training start of this key wrote no archive.
 constexpr std::string_view kFailedSuffix = ".failed";
+// "<key>-base-<size>.jsa": the static base archive below "<key>-<size>.jsa".
+constexpr std::string_view kBaseInfix = "-base-";
 
 // Options by which the configuration already decides about sharing; the
 // launcher then adds nothing of its own.
@@ -36,7 +38,8 @@ constexpr std::string_view kOwnSharingOptions[] = {
 
 // Shared archives that cannot be used are passed over quietly: the JVM falls
 // back to loading classes as usual and says nothing on standard error.
-constexpr const char* kQuietSharingOptions[] = {"-Xshare:auto", "-Xlog:cds=off,cds+dynamic=off"};
+constexpr const char* kQuietSharingLog = "-Xlog:cds=off,cds+dynamic=off";
+constexpr const char* kQuietSharingOptions[] = {"-Xshare:auto", kQuietSharingLog};
 // The same for an ahead-of-time cache, which refuses every -Xshare option
 // and logs under its own tag.
 constexpr const char* kQuietCacheOption = "-Xlog:cds=off,aot=off";
@@ -88,12 +91,11 @@ bool StartsLikeAnArchive(const std::string& path) {
          std::string_view(bytes).substr(1) == std::string_view(kMagicEnd, sizeof kMagicEnd);
 }
 
-// "<key>-<size>.jsa": an archive the launcher published, whose size is what
-// the JVM wrote. A file of another size was cut short or added to since, and
-// the JVM must never map it (a short archive crashes it).
+// "<prefix><size>.jsa": an archive the launcher published, whose size is
+// what the JVM wrote. A file of another size was cut short or added to since,
+// and the JVM must never map it (a short archive crashes it).
 bool IsIntactPublishedArchive(const std::string& directory, const std::string& name,
-                              const std::string& key) {
-  const std::string prefix = key + "-";
+                              const std::string& prefix) {
   if (!StartsWith(name, prefix) || !EndsWith(name, kArchiveSuffix)) return false;
   const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - kArchiveSuffix.size());
   if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -125,6 +127,7 @@ bool IsOrphanedPending(const std::string& name, const std::string& key) {
 struct TidyFindings {
   bool training_failed = false;  // a training start of this key wrote no archive
   bool others_busy = false;      // another live process records or trains for this key
+  std::string base_archive;      // the intact published base archive of this key
 };
 
 std::string TidySharingDirectory(const std::string& directory, const std::string& key,
@@ -156,7 +159,12 @@ std::string TidySharingDirectory(const std::string& directory, const std::string
       continue;
     }
     if (archive && name == auto_name && StartsLikeAnArchive(directory + name)) continue;
-    if (archive && published.empty() && IsIntactPublishedArchive(directory, name, key)) {
+    if (archive && found.base_archive.empty() &&
+        IsIntactPublishedArchive(directory, name, key + std::string(kBaseInfix))) {
+      found.base_archive = directory + name;
+      continue;
+    }
+    if (archive && published.empty() && IsIntactPublishedArchive(directory, name, key + "-")) {
       published = name;
       continue;
     }
@@ -170,6 +178,13 @@ std::string TidySharingDirectory(const std::string& directory, const std::string
 
 void AddQuietOptions(SharingPlan& plan) {
   for (const char* option : kQuietSharingOptions) plan.options.emplace_back(option);
+}
+
+// The start of a plan that hands the JVM |archives| ("base" or
+// "base<separator>top", as the JVM reads the option).
+void HandOver(SharingPlan& plan, const std::string& archives) {
+  plan.options.insert(plan.options.begin(), "-XX:SharedArchiveFile=" + archives);
+  plan.options.insert(plan.options.begin() + 1, std::begin(kQuietSharingOptions), std::end(kQuietSharingOptions));
 }
 
 // A JVM that cannot write its archive at exit ends the process with code 1
@@ -268,6 +283,27 @@ void AddTrainingProperty(SharingPlan& plan, const std::string& lists) {
   plan.options.push_back("-Dnxo.cds.train=" + lists);
 }
 
+// The copy that dumps a training start's base archive: the JVM loads the
+// classes of the JVM's list of |lists| ("<directory><key>.<id>", which the
+// training start holds) and writes them into the name the training start
+// claimed beside them, then ends the process. Only lists of this folder and
+// key, with that name claimed.
+SharingPlan BaseDumpPlan(const std::string& directory, const std::string& key, const std::string& lists) {
+  SharingPlan plan;
+  const std::string prefix = directory + key + ".";
+  const std::string id = StartsWith(lists, prefix) ? lists.substr(prefix.size()) : std::string();
+  const std::string pending = lists + std::string(kPendingSuffix);
+  if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos ||
+      !platform::StampOfFile(lists + std::string(kJvmListSuffix)) || !platform::StampOfFile(pending)) {
+    NXO_TRAIL("cds", "no base archive to dump for %s", lists.c_str());
+    return plan;
+  }
+  plan.dumps_base = true;
+  plan.options = {"-Xshare:dump", "-XX:SharedClassListFile=" + lists + std::string(kJvmListSuffix),
+                  "-XX:SharedArchiveFile=" + pending, kQuietSharingLog};
+  return plan;
+}
+
 }  // namespace
 
 bool ConfigurationDecidesSharing(const StringList& configured_options) {
@@ -347,7 +383,7 @@ std::string SharingKey(const std::string& executable_path, const std::string& li
 
 SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& directory,
                                  const std::string& key, const StringList& configured_options,
-                                 const std::string& training_lists) {
+                                 const std::string& training_lists, TrainingStep step) {
   SharingPlan plan;
   if (mechanism == SharingMechanism::kNone || key.empty() || directory.empty()) return plan;
   if (ConfigurationDecidesSharing(configured_options)) {
@@ -358,6 +394,7 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
     NXO_TRAIL("cds", "cannot create %s; starting without an archive", directory.c_str());
     return plan;
   }
+  if (step == TrainingStep::kBaseDump) return BaseDumpPlan(directory, key, training_lists);
   const bool training = !training_lists.empty();
   std::string lists;
   if (training) {
@@ -403,6 +440,7 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
     return plan;
   }
   const std::string published = TidySharingDirectory(directory, key, std::string(), found);
+  const std::string& base = found.base_archive;
   if (!published.empty()) {
     if (training) {
       RemoveLists(lists);
@@ -414,19 +452,35 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
       plan.options = {"-XX:AOTCache=" + published, kQuietCacheOption};
       return plan;
     }
-    plan.options = {"-XX:SharedArchiveFile=" + published};
-    AddQuietOptions(plan);
+    plan.base_archive = base;
+    HandOver(plan, base.empty() ? published : base + platform::PathListSeparator() + published);
     return plan;
   }
-  if (!training) return leave_to_others(found) ? plan : RecordingPlan(directory, key);
+  if (!training) {
+    if (base.empty()) return leave_to_others(found) ? plan : RecordingPlan(directory, key);
+    // The base archive alone while the training start writes the rest; a
+    // start that finds nobody at it records for another.
+    NXO_TRAIL("cds", "base archive %s", base.c_str());
+    if (!leave_to_others(found)) plan = RecordingPlan(directory, key);
+    plan.archive = base;
+    HandOver(plan, base);
+    return plan;
+  }
   plan.pending_archive = ClaimPendingName(directory, key);
   if (plan.pending_archive.empty()) {
     NXO_TRAIL("cds", "%s is not writable; starting without an archive", directory.c_str());
     RemoveLists(lists);
     return plan;
   }
-  NXO_TRAIL("cds", "training: the JVM writes %s at exit", plan.pending_archive.c_str());
   plan.pending_key = key;
+  if (mechanism == SharingMechanism::kArchiveAtExit && base.empty() && step == TrainingStep::kBaseFirst) {
+    NXO_TRAIL("cds", "training: a base archive first, in %s", plan.pending_archive.c_str());
+    plan.base_to_dump = plan.pending_archive;
+    plan.pending_archive.clear();
+    plan.training_lists = lists;
+    return plan;
+  }
+  NXO_TRAIL("cds", "training: the JVM writes %s at exit", plan.pending_archive.c_str());
   if (mechanism == SharingMechanism::kAheadOfTimeCache) {
     // The JVM records at exit and has a JVM of its own assemble the cache
     // before it ends.
@@ -434,9 +488,27 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
   } else {
     plan.options = {"-XX:ArchiveClassesAtExit=" + plan.pending_archive};
     AddQuietOptions(plan);
+    if (!base.empty()) plan.options.insert(plan.options.begin(), "-XX:SharedArchiveFile=" + base);
   }
   AddTrainingProperty(plan, lists);
   return plan;
+}
+
+void DumpBaseArchive(SharingPlan& plan, const std::string& executable, const std::string& directory) {
+  if (plan.base_to_dump.empty()) return;
+  const std::string pending = plan.base_to_dump;
+  plan.base_to_dump.clear();
+  const std::optional<int> code =
+      platform::RunCopyToEnd(executable, std::string(kBaseDumpVariable) + "=" + plan.training_lists, directory);
+  const std::optional<platform::FileStamp> stamp = platform::StampOfFile(pending);
+  if (!code || *code != 0 || !stamp || stamp->size == 0 || !StartsLikeAnArchive(pending)) {
+    NXO_TRAIL("cds", "the copy dumped no base archive (exit code %d)", code ? *code : -1);
+    platform::RemoveFile(pending);
+    return;
+  }
+  const std::string published = DirectoryPart(pending) + plan.pending_key + std::string(kBaseInfix) +
+                                std::to_string(stamp->size) + std::string(kArchiveSuffix);
+  if (!platform::RenameFile(pending, published)) platform::RemoveFile(pending);
 }
 
 void FinishSharingPlan(SharingPlan& plan, const std::string& executable, const std::string& directory) {
@@ -475,6 +547,7 @@ void CheckArchiveTaken(const SharingPlan& plan, const std::string& vm_info) {
   if (plan.archive.empty() || vm_info.find("sharing") != std::string::npos) return;
   NXO_TRAIL("cds", "the JVM refused %s; removed", plan.archive.c_str());
   platform::RemoveFile(plan.archive);
+  if (!plan.base_archive.empty()) platform::RemoveFile(plan.base_archive);
 }
 
 }  // namespace nxo::runtime

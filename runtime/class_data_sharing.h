@@ -13,6 +13,13 @@
 // under its final name only once it is complete, so a start never meets a
 // half-written archive. Every failure (no cache, an unwritable directory, a
 // damaged archive) only means a start without the archive.
+//
+// Where the JVM writes archives at exit (Java 13 to 18), the training start
+// first has a copy of itself dump a static base archive of exactly the
+// classes the JVM's own loaders loaded (the runtime's default archive holds
+// others, and misses some of these), and then writes the dynamic archive of
+// the rest over it. Later starts map both, and start faster than over the
+// runtime's default archive.
 #pragma once
 
 #include <cstdint>
@@ -49,17 +56,32 @@ struct SharingPlan {
   std::string pending_archive;  // empty unless the JVM writes one at exit
   std::string pending_key;      // the published name's key, without size
   std::string archive;          // the published archive handed to the JVM
+  std::string base_archive;     // the published base archive below it, if any
   // "<folder><key>.<pid>": the class lists "<...>.jvm.lst" (the JVM's) and
   // "<...>.loader.lst" (the application loader's) that this start records
   // for a training start, or, in a training start, the lists it loads.
   std::string recorded_lists;
   std::string training_lists;
   std::string auto_archive;     // Java 19+: the archive the JVM itself writes
+  // In a training start: where a copy of the executable is to dump the base
+  // archive before this start's JVM is created (see DumpBaseArchive).
+  std::string base_to_dump;
+  bool dumps_base = false;      // the copy that dumps it: its JVM ends the process
+};
+
+// In a training start, which of its archives the plan is for.
+enum class TrainingStep {
+  kBaseFirst,  // the base archive first, where the runtime takes one and none is published
+  kTopOnly,    // only the archive at exit, over the base archive if there is one
+  kBaseDump,   // the copy that dumps the base archive of the lists it is given
 };
 
 // The environment variable that makes a start the training start of the
 // class lists it names.
 inline constexpr const char* kTrainingVariable = "NXO_CDS_TRAINING";
+// The environment variable that makes a start the copy that dumps the base
+// archive of the training start whose lists it names.
+inline constexpr const char* kBaseDumpVariable = "NXO_CDS_BASE";
 
 // The cache folder of one application: |cache_root|/nxo/cds/<executable hash>.
 std::string SharingDirectory(const std::string& cache_root, const std::string& executable_path);
@@ -84,10 +106,20 @@ bool ConfigurationDecidesSharing(const StringList& configured_options);
 // |training_lists| is empty, or in a training start the value of
 // kTrainingVariable: lists of this folder and key, which the plan takes over
 // (renamed to this process) and hands to the JVM; a training start given
-// lists of another key or folder gets an empty plan.
+// lists of another key or folder gets an empty plan. |step| says which
+// archive a training start plans for; with kBaseDump, |training_lists| is
+// the value of kBaseDumpVariable, lists another process holds.
 SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& directory,
                                  const std::string& key, const StringList& configured_options,
-                                 const std::string& training_lists = std::string());
+                                 const std::string& training_lists = std::string(),
+                                 TrainingStep step = TrainingStep::kBaseFirst);
+
+// In a training start whose plan has a base_to_dump: runs a copy of
+// |executable| (in |directory|) that dumps the base archive there, waits for
+// it, and publishes the archive as "<key>-base-<size>.jsa" when the copy
+// ended well, or removes what it left. The training start then plans again
+// with TrainingStep::kTopOnly.
+void DumpBaseArchive(SharingPlan& plan, const std::string& executable, const std::string& directory);
 
 // Once the JVM of a start is gone: publishes what a training start's JVM
 // wrote and removes its lists (a training start that wrote no archive leaves
@@ -100,8 +132,9 @@ void FinishSharingPlan(SharingPlan& plan, const std::string& executable, const s
 // After the JVM was created with the plan's archive: |vm_info| is its
 // "java.vm.info" property, which names "sharing" while classes are mapped
 // from archives. A JVM that refused the archive (damaged where its size
-// does not show) maps none at all; the archive is removed, so the next
-// start writes a new one instead of every start running without sharing.
+// does not show) maps none at all; the archive is removed, with the base
+// archive below it, so the next start writes a new one instead of every
+// start running without sharing.
 void CheckArchiveTaken(const SharingPlan& plan, const std::string& vm_info);
 
 }  // namespace nxo::runtime

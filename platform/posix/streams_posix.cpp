@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -104,10 +105,9 @@ bool SpawnReadingFrom(const std::vector<std::string>& words, int input) {
   return failed == 0;
 }
 
-}  // namespace
-
-std::optional<std::int32_t> StartDetachedCopy(const std::string& executable, const std::string& assignment,
-                                              const std::string& directory) {
+// The process of a copy of |executable|, started as StartDetachedCopy says.
+std::optional<pid_t> SpawnCopy(const std::string& executable, const std::string& assignment,
+                               const std::string& directory) {
   std::vector<char*> environment;
   for (char** entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
   environment.push_back(const_cast<char*>(assignment.c_str()));
@@ -133,7 +133,29 @@ std::optional<std::int32_t> StartDetachedCopy(const std::string& executable, con
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (failed != 0) return std::nullopt;
-  return static_cast<std::int32_t>(child);
+  return child;
+}
+
+}  // namespace
+
+std::optional<std::int32_t> StartDetachedCopy(const std::string& executable, const std::string& assignment,
+                                              const std::string& directory) {
+  const std::optional<pid_t> child = SpawnCopy(executable, assignment, directory);
+  if (!child) return std::nullopt;
+  return static_cast<std::int32_t>(*child);
+}
+
+std::optional<int> RunCopyToEnd(const std::string& executable, const std::string& assignment,
+                                const std::string& directory) {
+  const std::optional<pid_t> child = SpawnCopy(executable, assignment, directory);
+  if (!child) return std::nullopt;
+  int status = 0;
+  pid_t waited = 0;
+  do {
+    waited = ::waitpid(*child, &status, 0);
+  } while (waited < 0 && errno == EINTR);
+  if (waited != *child || !WIFEXITED(status)) return std::nullopt;
+  return WEXITSTATUS(status);
 }
 
 NativeHandle OpenAppendFile(const std::string& path) {

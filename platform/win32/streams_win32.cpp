@@ -98,6 +98,32 @@ bool CreateProcessReadingFrom(const std::string& command_line, HANDLE input) {
   return true;
 }
 
+// A copy of |executable|, started as StartDetachedCopy says; the caller
+// closes |process|'s handles.
+bool CreateCopy(const std::string& executable, const std::string& assignment, const std::string& directory,
+                PROCESS_INFORMATION& process) {
+  const std::size_t equals = assignment.find('=');
+  if (equals == std::string::npos) return false;
+  // The copy inherits the environment as it is at its creation; this process
+  // gets its own back after.
+  const std::string name = assignment.substr(0, equals);
+  const char* previous = ::getenv(name.c_str());
+  const std::string restore = name + "=" + (previous != nullptr ? previous : "");
+  if (::_putenv(assignment.c_str()) != 0) return false;
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  std::string line = "\"" + executable + "\"";
+  const DWORD flags = DETACHED_PROCESS | BELOW_NORMAL_PRIORITY_CLASS;
+  const bool started = ::CreateProcessA(executable.c_str(), line.data(), nullptr, nullptr, FALSE, flags,
+                                        nullptr, directory.empty() ? nullptr : directory.c_str(), &startup,
+                                        &process);
+  ::_putenv(restore.c_str());
+  return started;
+}
+
 }  // namespace
 
 NativeHandle OpenAppendFile(const std::string& path) {
@@ -111,30 +137,24 @@ NativeHandle OpenAppendFile(const std::string& path) {
 
 std::optional<std::int32_t> StartDetachedCopy(const std::string& executable, const std::string& assignment,
                                               const std::string& directory) {
-  const std::size_t equals = assignment.find('=');
-  if (equals == std::string::npos) return std::nullopt;
-  // The copy inherits the environment as it is at its creation; this process
-  // is about to end, and gets its own back after.
-  const std::string name = assignment.substr(0, equals);
-  const char* previous = ::getenv(name.c_str());
-  const std::string restore = name + "=" + (previous != nullptr ? previous : "");
-  if (::_putenv(assignment.c_str()) != 0) return std::nullopt;
-  STARTUPINFOA startup;
-  ZeroMemory(&startup, sizeof startup);
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  std::string line = "\"" + executable + "\"";
   PROCESS_INFORMATION process;
-  const DWORD flags = DETACHED_PROCESS | BELOW_NORMAL_PRIORITY_CLASS;
-  const bool started = ::CreateProcessA(executable.c_str(), line.data(), nullptr, nullptr, FALSE, flags,
-                                        nullptr, directory.empty() ? nullptr : directory.c_str(), &startup,
-                                        &process);
-  ::_putenv(restore.c_str());
-  if (!started) return std::nullopt;
+  if (!CreateCopy(executable, assignment, directory, process)) return std::nullopt;
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
   return static_cast<std::int32_t>(process.dwProcessId);
+}
+
+std::optional<int> RunCopyToEnd(const std::string& executable, const std::string& assignment,
+                                const std::string& directory) {
+  PROCESS_INFORMATION process;
+  if (!CreateCopy(executable, assignment, directory, process)) return std::nullopt;
+  ::CloseHandle(process.hThread);
+  DWORD code = STILL_ACTIVE;
+  const bool ended = ::WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                     ::GetExitCodeProcess(process.hProcess, &code);
+  ::CloseHandle(process.hProcess);
+  if (!ended) return std::nullopt;
+  return static_cast<int>(code);
 }
 
 NativeHandle StartPipedCommand(const std::string& command_line) {

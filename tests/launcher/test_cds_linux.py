@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Class-data sharing managed by the launcher, end to end on Linux with the
 installed JDK: the first start records the classes it loads, the training
-start it leaves behind writes an archive into the user's cache without
-running the application, later starts map the application's classes (those
-of the nested loader too) from it, and no damaged, missing or unwritable
-cache ever fails a start or reaches standard error."""
+start it leaves behind writes archives into the user's cache without
+running the application (on Java 17 a base archive of the runtime's classes
+the application loads and a dynamic one of the rest over it), later starts
+map the application's classes (those of the nested loader too) from them,
+and no damaged, missing or unwritable cache ever fails a start or reaches
+standard error."""
 import glob
 import os
 import shutil
@@ -44,9 +46,9 @@ class Helper {
 }
 """
 
-# How -Xlog:class+load names a class mapped from the application's archive:
-# a dynamic archive is the top layer over the runtime's own.
-SHARED = "source: shared objects file (top)"
+# How -Xlog:class+load names a class mapped from an archive; a dynamic
+# archive is the top layer over a base archive, and names itself so.
+SHARED = "source: shared objects file"
 
 
 def run(cmd, env, timeout=120):
@@ -55,7 +57,9 @@ def run(cmd, env, timeout=120):
 
 class ClassDataSharingTest(unittest.TestCase):
     jdk = JDK
-    shared = SHARED
+    # The published archives: a base archive and the dynamic archive over it.
+    layers = 2
+    app_source = SHARED + " (top)"
 
     @classmethod
     def setUpClass(cls):
@@ -118,6 +122,18 @@ class ClassDataSharingTest(unittest.TestCase):
     def archives(self):
         return sorted(glob.glob(os.path.join(self.cache, "nxo", "cds", "*", "*")))
 
+    def assertPublished(self, archives=None):
+        """Exactly the archives of one key, each "<key>-<size>.jsa" (the base
+        archive "<key>-base-<size>.jsa") with the size the JVM wrote."""
+        archives = self.archives() if archives is None else archives
+        self.assertEqual(len(archives), self.layers, archives)
+        names = [os.path.basename(archive) for archive in archives]
+        self.assertEqual(len({name.split("-")[0] for name in names}), 1, names)
+        self.assertEqual(len([name for name in names if "-base-" in name]), self.layers - 1, names)
+        for archive in archives:
+            self.assertTrue(archive.endswith(".jsa"), archives)
+            self.assertEqual(str(os.path.getsize(archive)), archive.rsplit("-", 1)[1][:-4])
+
     def assertCleanStart(self, result, code=0):
         self.assertEqual(result.returncode, code, result.stderr)
         self.assertIn("value=42", result.stdout)
@@ -129,7 +145,7 @@ class ClassDataSharingTest(unittest.TestCase):
         trail = os.path.join(self.cache, "trail.txt")
         first = self.start(log_classes=True, env=dict(self.env, NXO_TRACE=trail))
         self.assertCleanStart(first)
-        self.assertNotIn("app.Main " + self.shared, first.stdout)
+        self.assertNotIn("app.Main " + SHARED, first.stdout)
         with open(trail) as f:
             lines = f.read().splitlines()
         # The first start only records; the training start (the same trail,
@@ -144,20 +160,21 @@ class ClassDataSharingTest(unittest.TestCase):
         with open(runs) as f:
             self.assertEqual(f.read().splitlines(), ["main", "Helper initialised"])
         archives = self.archives()
-        self.assertEqual(len(archives), 1, archives)
-        self.assertTrue(archives[0].endswith(".jsa"), archives)
-        # Published as "<key>-<size>.jsa".
-        self.assertEqual(str(os.path.getsize(archives[0])), archives[0].rsplit("-", 1)[1][:-4])
+        self.assertPublished(archives)
 
         second = self.start(log_classes=True)
         self.assertCleanStart(second)
-        shared = [line for line in second.stdout.splitlines() if self.shared in line]
-        names = {line.split()[1] for line in shared}
+        loaded = [line for line in second.stdout.splitlines() if "[class,load]" in line]
         # The support classes come from the executable's own class path, the
         # application's from a jar nested in it through the launcher's loader.
-        self.assertIn("com.tarnwick.nxo.KestrelLauncher", names)
-        self.assertIn("app.Main", names)
-        self.assertIn("app.Helper", names)
+        self.assertIn("com.tarnwick.nxo.KestrelLauncher", {line.split()[1] for line in loaded if SHARED in line})
+        application = {line.split()[1] for line in loaded if self.app_source in line}
+        self.assertIn("app.Main", application)
+        self.assertIn("app.Helper", application)
+        if self.layers == 2:
+            # The base archive holds the runtime's classes the start loads,
+            # those the runtime's own archive lacks among them: none is read.
+            self.assertEqual([line for line in loaded if SHARED not in line], [])
         self.assertEqual(self.archives(), archives)
         with open(runs) as f:
             self.assertEqual(f.read().splitlines(), ["main", "Helper initialised"] * 2)
@@ -174,19 +191,18 @@ class ClassDataSharingTest(unittest.TestCase):
         with open(trail) as f:
             text = f.read()
         self.assertEqual(text.count("training start for"), 1, text)
-        self.assertEqual(len(self.archives()), 1, self.archives())
+        self.assertPublished()
 
     def test_system_exit_keeps_its_code_and_still_publishes_the_archive(self):
         result = self.start("exit7")
         self.assertCleanStart(result, code=7)
-        self.assertEqual(len(self.archives()), 1)
-        self.assertTrue(self.archives()[0].endswith(".jsa"))
+        self.assertPublished()
         self.assertCleanStart(self.start("exit7"), code=7)
 
-    def damage(self, how):
+    def damage(self, how, layer):
         # Every start logs its classes: the options are part of the key.
         self.assertCleanStart(self.start(log_classes=True))
-        (archive,) = self.archives()
+        archive = next(a for a in self.archives() if ("-base-" in a) == (layer == "base"))
         os.chmod(archive, 0o644)
         with open(archive, "r+b") as f:
             how(f, os.path.getsize(archive))
@@ -204,18 +220,19 @@ class ClassDataSharingTest(unittest.TestCase):
             f.seek(0)
             f.write(b"\0" * 4096)
 
-        for how in (cut_short, scribbled, header_only_cleared):
-            with self.subTest(how.__name__):
+        layers = ("top", "base")[:self.layers]
+        for how, layer in [(how, layer) for how in (cut_short, scribbled, header_only_cleared) for layer in layers]:
+            with self.subTest(how=how.__name__, layer=layer):
                 shutil.rmtree(self.cache)
                 os.makedirs(self.cache)
-                self.damage(how)
+                self.damage(how, layer)
                 self.assertCleanStart(self.start(log_classes=True))
                 # Whatever was done with the damaged one, a start after the
-                # next has a usable archive again and maps the application.
+                # next has usable archives again and maps the application.
                 self.assertCleanStart(self.start(log_classes=True))
                 third = self.start(log_classes=True)
                 self.assertCleanStart(third)
-                self.assertIn("app.Main " + self.shared, third.stdout)
+                self.assertIn("app.Main " + self.app_source, third.stdout)
 
     def test_unusable_caches_never_fail_a_start(self):
         blocker = os.path.join(self.work, "a-file")
@@ -266,7 +283,7 @@ class ClassDataSharingTest(unittest.TestCase):
 
     def test_rebuilt_executable_replaces_the_old_archive(self):
         self.assertCleanStart(self.start())
-        (old,) = self.archives()
+        old = {os.path.basename(archive).split("-")[0] for archive in self.archives()}
         rebuilt = os.path.join(self.work, "rebuilt")
         shutil.copy(self.exe, rebuilt)
         os.utime(rebuilt, (0, 0))
@@ -276,8 +293,9 @@ class ClassDataSharingTest(unittest.TestCase):
             os.replace(self.exe + ".new", self.exe)  # same path, new time
             self.assertCleanStart(self.start(env=env))
             self.assertCleanStart(self.start(env=env))
-            (new,) = self.archives()
-            self.assertNotEqual(os.path.basename(new).split("-")[0], os.path.basename(old).split("-")[0])
+            self.assertPublished()
+            new = {os.path.basename(archive).split("-")[0] for archive in self.archives()}
+            self.assertFalse(new & old, (new, old))
         finally:
             os.remove(rebuilt)
 
@@ -299,8 +317,7 @@ class ClassDataSharingTest(unittest.TestCase):
                                 cwd=start_directory)
         self.assertCleanStart(result)
         self.wait_for_training(self.cache)
-        self.assertEqual(len(self.archives()), 1, self.archives())
-        self.assertTrue(self.archives()[0].endswith(".jsa"), self.archives())
+        self.assertPublished()
 
     def test_no_archive_when_the_launchers_loader_is_the_system_class_loader(self):
         # With a system class loader of the application's own the JVM maps
@@ -333,7 +350,8 @@ class NewerRuntimeClassDataSharingTest(ClassDataSharingTest):
     """Java 25 and later: an ahead-of-time cache, a static archive that holds
     the runtime's classes as well as the application's."""
     jdk = NEWER_JDK
-    shared = "source: shared objects file"
+    layers = 1
+    app_source = SHARED
 
 
 if __name__ == "__main__":

@@ -356,8 +356,9 @@ class Launch(WineSession):
             "jre_order c", "jvmdll " + windows_path(os.path.join(home, "bin", "server", "jvm.dll")),
             "classdatasharing auto"])
         training_log = os.path.join(self.work, "double.log.training")
-        if os.path.exists(training_log):
-            os.remove(training_log)
+        for log in (training_log, os.path.join(self.work, "double.log.base")):
+            if os.path.exists(log):
+                os.remove(log)
         return app, training_log
 
     def sharing_folder(self, lists):
@@ -394,26 +395,40 @@ class Launch(WineSession):
         self.assertRegex(lists, r"^C:\\users\\[^\\]+\\AppData\\Local[\\/]nxo/cds/[0-9a-f]{16}/[0-9a-f]{16}\.\d+$")
         windows_folder, folder = self.sharing_folder(lists)
 
-        # ...and leaves a training start behind, a process of its own, whose
-        # JVM writes the archive at exit; the launcher publishes it.
+        # ...and leaves a training start behind, a process of its own. It
+        # has a copy of itself dump a base archive of the JVM's list, whose
+        # JVM ends that process, and then has its own JVM write the rest over
+        # it at exit; the launcher publishes both.
         self.wait_for_published(folder)
-        self.assertEqual(len(os.listdir(folder)), 1, os.listdir(folder))
-        published = os.listdir(folder)[0]
+        names = sorted(os.listdir(folder), key=lambda name: "-base-" not in name)
+        self.assertEqual(len(names), 2, names)
+        base, published = names
+        self.assertRegex(base, r"^[0-9a-f]{16}-base-\d+\.jsa$")
         self.assertRegex(published, r"^[0-9a-f]{16}-\d+\.jsa$")
         # Wine keeps the read-only attribute the JVM sets as missing write bits.
-        self.assertEqual(os.stat(os.path.join(folder, published)).st_mode & 0o222, 0)
+        for name in names:
+            self.assertEqual(os.stat(os.path.join(folder, name)).st_mode & 0o222, 0)
+        with open(training_log[:-len(".training")] + ".base", encoding="utf-8", errors="replace") as f:
+            dump = Outcome(0, [], f.read().splitlines(), "")
+        pending = dump.options[-2].split("=", 1)[1]
+        self.assertRegex(pending, r"\.\d+\.tmp$")
+        self.assertEqual(dump.options[-4:], ["-Xshare:dump", "-XX:SharedClassListFile=" + pending[:-4] + ".jvm.lst",
+                                             "-XX:SharedArchiveFile=" + pending, quiet[1]], dump)
+        self.assertEqual(dump.lines("archive_dumped "), [pending])
         with open(training_log, encoding="utf-8", errors="replace") as f:
             training = Outcome(0, [], f.read().splitlines(), "")
+        self.assertEqual(training.options[-5], "-XX:SharedArchiveFile=" + windows_folder + base, training)
+        self.assertEqual(training.options[-4], "-XX:ArchiveClassesAtExit=" + pending, training)
         self.assertEqual(training.options[-3:-1], quiet, training)
-        self.assertTrue(training.options[-4].startswith("-XX:ArchiveClassesAtExit=" + windows_folder), training)
         self.assertTrue(training.options[-1].startswith("-Dnxo.cds.train=" + windows_folder), training)
 
+        # Later starts map both, the base first, split as the class path is.
         second = self.start(app)
         self.assert_clean_run(second)
-        self.assertEqual(second.options[-3:], ["-XX:SharedArchiveFile=" + windows_folder + published] + quiet,
-                         second)
-        self.assertEqual(second.lines("archive_mapped "), [windows_folder + published])
-        self.assertEqual(os.listdir(folder), [published])
+        both = windows_folder + base + ";" + windows_folder + published
+        self.assertEqual(second.options[-3:], ["-XX:SharedArchiveFile=" + both] + quiet, second)
+        self.assertEqual(second.lines("archive_mapped "), [both])
+        self.assertEqual(sorted(os.listdir(folder)), sorted(names))
 
         # A rebuilt executable records anew; the old archive, read-only as
         # the JVM writes it, goes.
@@ -423,8 +438,8 @@ class Launch(WineSession):
         self.assert_clean_run(rebuilt)
         self.assertTrue(rebuilt.options[-2].startswith("-XX:DumpLoadedClassList="), rebuilt)
         self.wait_for_published(folder, old=published)
-        self.assertEqual(len(os.listdir(folder)), 1, os.listdir(folder))
-        self.assertNotEqual(os.listdir(folder), [published])
+        self.assertEqual(len(os.listdir(folder)), 2, os.listdir(folder))
+        self.assertFalse(set(os.listdir(folder)) & set(names), os.listdir(folder))
 
     def test_class_data_sharing_with_an_ahead_of_time_cache(self):
         # Java 25 and later: the training start's JVM writes an ahead-of-time

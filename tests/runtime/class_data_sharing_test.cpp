@@ -130,7 +130,8 @@ TEST(ClassDataSharingTest, FirstStartRecordsAndTheTrainingStartPublishesWhatTheJ
   EXPECT_TRUE(Names(dir).empty());  // the writability probe went
 
   const std::string handed = RecordedLists(dir, key, kEndedId);
-  SharingPlan training = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {}, handed);
+  SharingPlan training =
+      PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {}, handed, TrainingStep::kTopOnly);
   const std::string own = dir + key + "." + OwnId();
   ASSERT_EQ(training.training_lists, own);
   ASSERT_EQ(training.pending_archive, own + ".tmp");
@@ -164,14 +165,141 @@ TEST(ClassDataSharingTest, FirstStartRecordsAndTheTrainingStartPublishesWhatTheJ
   EXPECT_TRUE(Names(dir).empty());
 }
 
+// The first bytes of a static archive, as the copy's JVM dumps the base.
+const std::string kStaticArchiveStart("\xa2\xab\x0b\xf0", 4);
+
+#ifdef _WIN32
+const char* const kEndsWell = "C:\\windows\\system32\\hostname.exe";
+#else
+const char* const kEndsWell = "/bin/true";
+#endif
+
+// Where the JVM writes archives at exit, the training start first has a copy
+// of the executable dump a base archive of the JVM's list into the name it
+// claimed, publishes it once the copy ended well, and then has its own JVM
+// write the rest over it. Later starts hand over both, base first.
+TEST(ClassDataSharingTest, TrainingDumpsABaseArchiveFirstAndLaterStartsMapBoth) {
+  TempDir cache;
+  const std::string dir = cache.Str();
+  const std::string key = "0123456789abcdef";
+  const std::string own = dir + key + "." + OwnId();
+  SharingPlan training =
+      PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {}, RecordedLists(dir, key, kEndedId));
+  EXPECT_TRUE(training.options.empty());
+  EXPECT_TRUE(training.pending_archive.empty());
+  EXPECT_EQ(training.base_to_dump, own + ".tmp");
+  EXPECT_EQ(training.training_lists, own);
+
+  // The copy's plan, from the lists its environment names: only lists of
+  // this folder and key whose pending name is claimed.
+  const SharingPlan copy =
+      PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {}, own, TrainingStep::kBaseDump);
+  EXPECT_TRUE(copy.dumps_base);
+  EXPECT_EQ(copy.options, (std::vector<std::string>{"-Xshare:dump", "-XX:SharedClassListFile=" + own + ".jvm.lst",
+                                                     "-XX:SharedArchiveFile=" + own + ".tmp",
+                                                     "-Xlog:cds=off,cds+dynamic=off"}));
+  EXPECT_TRUE(copy.training_lists.empty());
+  RecordedLists(dir, "fedcba9876543210", "42");
+  for (const std::string& given : {dir + "fedcba9876543210.42", dir + key + ".42", cache.Str() + "x/" + key}) {
+    SCOPED_TRACE(given);
+    const SharingPlan refused =
+        PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {}, given, TrainingStep::kBaseDump);
+    EXPECT_FALSE(refused.dumps_base);
+    EXPECT_TRUE(refused.options.empty());
+  }
+
+  // What the copy's JVM dumped, published once the copy ended well.
+  WriteFile(training.base_to_dump, kStaticArchiveStart + std::string(96, 'b'));
+  DumpBaseArchive(training, kEndsWell, "");
+  EXPECT_TRUE(training.base_to_dump.empty());
+  const std::string base = dir + key + "-base-100.jsa";
+  ASSERT_TRUE(platform::StampOfFile(base).has_value());
+
+  training = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {}, training.training_lists,
+                                  TrainingStep::kTopOnly);
+  ASSERT_EQ(training.pending_archive, own + ".tmp");
+  EXPECT_EQ(training.options, (std::vector<std::string>{"-XX:SharedArchiveFile=" + base,
+                                                         "-XX:ArchiveClassesAtExit=" + own + ".tmp", "-Xshare:auto",
+                                                         "-Xlog:cds=off,cds+dynamic=off", "-Dnxo.cds.train=" + own}));
+
+  WriteFile(training.pending_archive, kArchiveStart + std::string(46, 't'));
+  FinishSharingPlan(training, "/nonexistent", "");
+  EXPECT_EQ(Names(dir), (std::vector<std::string>{key + "-50.jsa", key + "-base-100.jsa"}));
+  const SharingPlan warm = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {});
+  const std::string separator(1, platform::PathListSeparator());
+  EXPECT_EQ(warm.options, (std::vector<std::string>{"-XX:SharedArchiveFile=" + base + separator + dir + key + "-50.jsa",
+                                                     "-Xshare:auto", "-Xlog:cds=off,cds+dynamic=off"}));
+  EXPECT_TRUE(warm.recorded_lists.empty());
+
+  // A JVM that refused them maps nothing: both go.
+  CheckArchiveTaken(warm, "mixed mode");
+  EXPECT_TRUE(Names(dir).empty());
+}
+
+// Until the rest is published, starts take the base archive alone, and
+// leave the recording to the training start that runs; with none running
+// (it was killed), a start records again beside the base.
+TEST(ClassDataSharingTest, BaseArchiveAloneUntilTheRestIsThere) {
+  if (platform::ProcessLifeStamp(1) == 0) GTEST_SKIP() << "no process 1 to stand for a training start";
+  TempDir cache;
+  const std::string dir = cache.Str();
+  WriteFile(dir + "k-base-8.jsa", kStaticArchiveStart + "rest");
+  WriteFile(dir + "k.1.tmp", "");
+  const std::vector<std::string> base_alone{"-XX:SharedArchiveFile=" + dir + "k-base-8.jsa", "-Xshare:auto",
+                                            "-Xlog:cds=off,cds+dynamic=off"};
+  const SharingPlan meanwhile = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {});
+  EXPECT_EQ(meanwhile.options, base_alone);
+  EXPECT_EQ(meanwhile.archive, dir + "k-base-8.jsa");
+  EXPECT_TRUE(meanwhile.recorded_lists.empty());
+
+  platform::RemoveFile(dir + "k.1.tmp");
+  const SharingPlan after = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {});
+  ASSERT_FALSE(after.recorded_lists.empty());
+  EXPECT_EQ(std::vector<std::string>(after.options.begin(), after.options.begin() + 3), base_alone);
+  EXPECT_TRUE(HasOption(after, "-XX:DumpLoadedClassList=" + after.recorded_lists + ".jvm.lst"));
+}
+
+// The base archive is only published from a copy that ended well and left
+// an archive; anything else goes, and the training start carries on over
+// the runtime's own archive.
+TEST(ClassDataSharingTest, BaseArchivesOfFailedCopiesAreNotPublished) {
+  TempDir cache;
+  const std::string dir = cache.Str();
+  struct Case {
+    const char* executable;
+    std::string written;
+  } cases[] = {
+      {kEndsWell, ""},                                 // the copy dumped nothing
+      {kEndsWell, std::string(100, 'x')},              // nor anything like an archive
+      {"/nonexistent", kStaticArchiveStart + "rest"},  // it never ran
+#ifndef _WIN32
+      {"/bin/false", kStaticArchiveStart + "rest"},    // it failed
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.executable);
+    SharingPlan training =
+        PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {}, RecordedLists(dir, "k", kEndedId));
+    ASSERT_FALSE(training.base_to_dump.empty());
+    WriteFile(training.base_to_dump, c.written);
+    DumpBaseArchive(training, c.executable, "");
+    training = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {}, training.training_lists,
+                                    TrainingStep::kTopOnly);
+    EXPECT_EQ(training.options.front(), "-XX:ArchiveClassesAtExit=" + training.pending_archive);
+    FinishSharingPlan(training, "/nonexistent", "");  // and its JVM wrote nothing either
+    platform::RemoveFile(dir + "k.failed");
+    EXPECT_TRUE(Names(dir).empty());
+  }
+}
+
 // A training start that wrote nothing leaves a mark of its key, so that
 // every later start does not record and train again for nothing; a new key
 // (a rebuilt executable, another runtime) starts afresh.
 TEST(ClassDataSharingTest, TrainingThatWritesNothingIsNotRepeated) {
   TempDir cache;
   const std::string dir = cache.Str();
-  SharingPlan training =
-      PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {}, RecordedLists(dir, "k", kEndedId));
+  SharingPlan training = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, "k", {},
+                                              RecordedLists(dir, "k", kEndedId), TrainingStep::kTopOnly);
   ASSERT_FALSE(training.pending_archive.empty());
   FinishSharingPlan(training, "/nonexistent", "");  // the JVM never wrote (killed, or refused)
   EXPECT_EQ(Names(dir), std::vector<std::string>{"k.failed"});
@@ -237,7 +365,7 @@ TEST(ClassDataSharingTest, TrainingStartsTakeOnlyTheirOwnLists) {
   RecordedLists(dir, key, OwnId());
   const SharingPlan handed = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {}, dir + key + ".4242");
   EXPECT_EQ(handed.training_lists, dir + key + "." + OwnId());
-  platform::RemoveFile(handed.pending_archive);
+  platform::RemoveFile(handed.base_to_dump);
   platform::RemoveFile(handed.training_lists + ".jvm.lst");
   platform::RemoveFile(handed.training_lists + ".loader.lst");
 
@@ -291,8 +419,8 @@ TEST(ClassDataSharingTest, DamagedAndStaleArchivesAreRemoved) {
   WriteFile(dir + key + ".2147483646.tmp", "");
   WriteFile(dir + key + ".2147483646.loader.lst", "");
   WriteFile(dir + "unrelated.txt", "kept");
-  SharingPlan training =
-      PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {}, RecordedLists(dir, key, "2147483645"));
+  SharingPlan training = PlanClassDataSharing(SharingMechanism::kArchiveAtExit, dir, key, {},
+                                              RecordedLists(dir, key, "2147483645"), TrainingStep::kTopOnly);
   ASSERT_FALSE(training.pending_archive.empty());
   const std::string own = key + "." + OwnId();
   std::vector<std::string> expected{own + ".jvm.lst", own + ".loader.lst", own + ".tmp", "unrelated.txt"};

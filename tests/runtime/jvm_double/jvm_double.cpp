@@ -7,7 +7,9 @@
 // and writes what it receives, one line each, to the file named by
 // NXO_JVM_DOUBLE_LOG (with ".training" added in a launcher's training start,
 // whose environment names NXO_CDS_TRAINING, so that the log of the start
-// that left it behind stays its own). Its behaviour is chosen through the environment:
+// that left it behind stays its own, and ".base" in the copy that dumps its
+// base archive, whose environment names NXO_CDS_BASE). Its behaviour is
+// chosen through the environment:
 //   NXO_JVM_DOUBLE_VERSION       the "java.version" it answers
 //   NXO_JVM_DOUBLE_REFUSE        creation fails with JNI_ERR
 //   NXO_JVM_DOUBLE_NO_LAUNCHER   the launcher class is missing
@@ -51,10 +53,17 @@
 //   -XX:DumpLoadedClassList=PATH   a list of one class is written there at
 //                                creation, as a real JVM lists the classes
 //                                of its own loaders while it loads them
-//   -XX:SharedArchiveFile=PATH     a file there that starts with the magic
-//                                number is "mapped": java.vm.info names
-//                                "sharing", as it does while a real JVM maps
-//                                classes from archives
+//   -XX:SharedArchiveFile=PATHS    files there (one, or a base archive and
+//                                the archive over it, split as the class path
+//                                is) that each start with a magic number are
+//                                "mapped": java.vm.info names "sharing", as
+//                                it does while a real JVM maps classes from
+//                                archives
+//   -Xshare:dump                   a static "archive" is written to
+//                                -XX:SharedArchiveFile at creation, and the
+//                                process ends with code 0 through the C
+//                                runtime's exit, as a real JVM ends once it
+//                                has dumped
 // Every other JNI function is a trap: a call to it is logged and aborts,
 // so a test notices the launcher needing more than the double offers.
 //
@@ -119,7 +128,10 @@ void Log(const std::string& line) {
   std::lock_guard<std::mutex> hold(log_lock);
   std::string path = Setting("NXO_JVM_DOUBLE_LOG");
   if (path.empty()) return;
-  if (Enabled("NXO_CDS_TRAINING")) path += ".training";
+  if (Enabled("NXO_CDS_BASE"))
+    path += ".base";
+  else if (Enabled("NXO_CDS_TRAINING"))
+    path += ".training";
   std::string text = line + "\n";
 #ifdef _WIN32
   HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -282,10 +294,36 @@ void WriteArchiveAtExit() {
   archive_at_exit.clear();
 }
 
+bool dump_static = false;  // -Xshare:dump
+std::string shared_archives;  // -XX:SharedArchiveFile
+
+// Whether every one of |paths| (split as the class path is) starts with the
+// magic number of an archive.
+bool AllStartLikeArchives(const std::string& paths) {
+#ifdef _WIN32
+  const char separator = ';';
+#else
+  const char separator = ':';
+#endif
+  std::size_t start = 0;
+  while (start <= paths.size()) {
+    std::size_t end = paths.find(separator, start);
+    if (end == std::string::npos) end = paths.size();
+    std::ifstream file(std::filesystem::u8path(paths.substr(start, end - start)), std::ios::binary);
+    std::string head(kArchiveMagic.size(), '\0');
+    if (!file.read(head.data(), static_cast<std::streamsize>(head.size())) ||
+        (head != kArchiveMagic && head != kStaticArchiveMagic))
+      return false;
+    start = end + 1;
+  }
+  return true;
+}
+
 void TakeSharingOption(const std::string& option) {
   static const std::string kAtExit = "-XX:ArchiveClassesAtExit=", kShared = "-XX:SharedArchiveFile=";
   static const std::string kClassList = "-XX:DumpLoadedClassList=";
   static const std::string kCacheOutput = "-XX:AOTCacheOutput=", kCache = "-XX:AOTCache=";
+  if (option == "-Xshare:dump") dump_static = true;
   if (option.rfind(kAtExit, 0) == 0) archive_at_exit = option.substr(kAtExit.size());
   if (option.rfind(kCacheOutput, 0) == 0) {
     archive_at_exit = option.substr(kCacheOutput.size());
@@ -294,21 +332,27 @@ void TakeSharingOption(const std::string& option) {
   if (option.rfind(kClassList, 0) == 0)
     std::ofstream(std::filesystem::u8path(option.substr(kClassList.size())), std::ios::binary)
         << "java/lang/Object\n";
-  std::string path, magic;
+  std::string paths;
   if (option.rfind(kShared, 0) == 0) {
-    path = option.substr(kShared.size());
-    magic = kArchiveMagic;
+    paths = shared_archives = option.substr(kShared.size());
   } else if (option.rfind(kCache, 0) == 0) {
-    path = option.substr(kCache.size());
-    magic = kStaticArchiveMagic;
+    paths = option.substr(kCache.size());
   } else {
     return;
   }
-  std::ifstream file(std::filesystem::u8path(path), std::ios::binary);
-  std::string start(magic.size(), '\0');
-  if (!file.read(start.data(), static_cast<std::streamsize>(start.size())) || start != magic) return;
+  if (!AllStartLikeArchives(paths)) return;
   properties["java.vm.info"] = "mixed mode, sharing";
-  Log("archive_mapped " + path);
+  Log("archive_mapped " + paths);
+}
+
+// -Xshare:dump: the static archive, and the end of the process.
+void DumpIfAsked() {
+  if (!dump_static || shared_archives.empty()) return;
+  archive_at_exit = shared_archives;
+  archive_magic = kStaticArchiveMagic;
+  WriteArchiveAtExit();
+  Log("archive_dumped " + shared_archives);
+  std::exit(0);
 }
 
 // System.exit as the runtime does it: the C runtime's exit, whose exit
@@ -760,6 +804,7 @@ std::string WideEnvironment(const std::string& name) {
     Log("refused");
     return JNI_ERR;
   }
+  DumpIfAsked();
   if (properties.find("java.vm.info") == properties.end()) properties["java.vm.info"] = "mixed mode";
   BuildTables();
   *vm = &the_vm;
