@@ -157,7 +157,7 @@ std::size_t KeyEnd(std::string_view line, std::string_view key) {
 }
 
 void ScanLines(std::string_view text, std::string_view key,
-               const std::function<bool(std::string_view value)>& visit) {
+               FunctionRef<bool(std::string_view value)> visit) {
   std::string_view::size_type zero = text.find('\0');
   if (zero != std::string_view::npos) text = text.substr(0, zero);
   std::size_t at = 0;
@@ -185,7 +185,7 @@ std::string InForm(std::string_view value, ValueForm form) {
 }  // namespace
 
 void LaunchConfig::ForEachValue(std::string_view key, LookupScope scope, ValueForm form,
-                                const std::function<void(const std::string&)>& visitor) const {
+                                FunctionRef<void(const std::string&)> visitor) const {
   std::string_view text = text_;
   if (scope == LookupScope::kEmbeddedOnly) text.remove_prefix(static_cast<std::size_t>(embedded_start_));
   ScanLines(text, key, [&](std::string_view value) {

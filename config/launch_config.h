@@ -4,10 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
+#include "support/function_ref.h"
 #include "support/string_list.h"
 
 namespace nxo::config {
@@ -52,7 +52,7 @@ class LaunchConfig {
   // ---- Lookups ----
   std::string FindValue(std::string_view key, LookupScope scope, ValueForm form) const;
   void ForEachValue(std::string_view key, LookupScope scope, ValueForm form,
-                    const std::function<void(const std::string&)>& visitor) const;
+                    FunctionRef<void(const std::string&)> visitor) const;
   std::string FindValueWithPrefix(std::string_view key, LookupScope scope, ValueForm form,
                                   std::string_view wanted) const;
   // Every value of |key|, expanded: plainly for kAnsi, converting to UTF-8
@@ -103,6 +103,6 @@ std::size_t KeyEnd(std::string_view line, std::string_view key);
 // Calls |visit| with the value of every line that carries |key|, in text
 // order, up to the text's first 0x00, until it returns false.
 void ScanLines(std::string_view text, std::string_view key,
-               const std::function<bool(std::string_view value)>& visit);
+               FunctionRef<bool(std::string_view value)> visit);
 
 }  // namespace nxo::config

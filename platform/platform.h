@@ -7,10 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "support/function_ref.h"
 
 namespace nxo::platform {
 
@@ -109,7 +110,7 @@ struct DirectoryEntry {
 // order, "." and ".." included where the platform lists them. |visit| returns
 // false to stop. Returns false when nothing could be listed.
 bool ListDirectory(const std::string& pattern,
-                   const std::function<bool(const DirectoryEntry&)>& visit);
+                   FunctionRef<bool(const DirectoryEntry&)> visit);
 
 // Size and last-write time of a file, as the system reports them; the time
 // is in the system's own units and only compared for equality.

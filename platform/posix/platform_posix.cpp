@@ -197,7 +197,7 @@ bool MatchFileName(const std::string& pattern, const std::string& name) {
 }  // namespace
 
 bool ListDirectory(const std::string& pattern,
-                   const std::function<bool(const DirectoryEntry&)>& visit) {
+                   FunctionRef<bool(const DirectoryEntry&)> visit) {
   std::string::size_type slash = pattern.find_last_of('/');
   // "./" rather than ".", so that the path of each entry below is "./name".
   std::string directory = slash == std::string::npos ? "./" : pattern.substr(0, slash + 1);

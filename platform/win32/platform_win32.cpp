@@ -185,7 +185,7 @@ std::string ModuleFileName() {
 bool AnsiCodePageIsUtf8() { return ::GetACP() == CP_UTF8; }
 
 bool ListDirectory(const std::string& pattern,
-                   const std::function<bool(const DirectoryEntry&)>& visit) {
+                   FunctionRef<bool(const DirectoryEntry&)> visit) {
   struct _finddata_t data;
   intptr_t search = ::_findfirst(pattern.c_str(), &data);
   if (search == -1) return false;
