@@ -63,11 +63,13 @@ void Mix(std::uint64_t& hash, std::string_view bytes) {
   hash *= 0x100000001b3ULL;
 }
 
-void MixNumber(std::uint64_t& hash, std::uint64_t number) {
+std::string Decimal(std::uint64_t number) {
   char text[24];
   Format(text, sizeof text, "%llu", static_cast<unsigned long long>(number));
-  Mix(hash, text);
+  return text;
 }
+
+void MixNumber(std::uint64_t& hash, std::uint64_t number) { Mix(hash, Decimal(number)); }
 
 std::string Hex(std::uint64_t hash) {
   char text[20];
@@ -100,7 +102,7 @@ bool IsIntactPublishedArchive(const std::string& directory, const std::string& n
   const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - kArchiveSuffix.size());
   if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return false;
   const std::optional<platform::FileStamp> stamp = platform::StampOfFile(directory + name);
-  return stamp && stamp->size != 0 && std::to_string(stamp->size) == digits &&
+  return stamp && stamp->size != 0 && Decimal(stamp->size) == digits &&
          StartsLikeAnArchive(directory + name);
 }
 
@@ -138,7 +140,7 @@ std::string TidySharingDirectory(const std::string& directory, const std::string
     return true;
   });
   found = TidyFindings();
-  const std::string own_id = "." + std::to_string(platform::CurrentProcessId()) + ".";
+  const std::string own_id = "." + Decimal(platform::CurrentProcessId()) + ".";
   std::string published;
   std::vector<std::string> pending_of_key;
   for (const std::string& name : names) {
@@ -180,11 +182,11 @@ void AddQuietOptions(SharingPlan& plan) {
   for (const char* option : kQuietSharingOptions) plan.options.emplace_back(option);
 }
 
-// The start of a plan that hands the JVM |archives| ("base" or
-// "base<separator>top", as the JVM reads the option).
+// Hands the JVM |archives| ("base" or "base<separator>top", as the JVM
+// reads the option).
 void HandOver(SharingPlan& plan, const std::string& archives) {
-  plan.options.insert(plan.options.begin(), "-XX:SharedArchiveFile=" + archives);
-  plan.options.insert(plan.options.begin() + 1, std::begin(kQuietSharingOptions), std::end(kQuietSharingOptions));
+  plan.options.push_back("-XX:SharedArchiveFile=" + archives);
+  AddQuietOptions(plan);
 }
 
 // A JVM that cannot write its archive at exit ends the process with code 1
@@ -196,7 +198,7 @@ constexpr std::uint64_t kSpaceForArchive = 256ull << 20;
 // "<directory><key>.<pid>": the start of the names of this process's files
 // for |key|, its pending archive and its class lists.
 std::string OwnFilesBase(const std::string& directory, const std::string& key) {
-  return directory + key + "." + std::to_string(platform::CurrentProcessId());
+  return directory + key + "." + Decimal(platform::CurrentProcessId());
 }
 
 std::string ClaimPendingName(const std::string& directory, const std::string& key) {
@@ -222,17 +224,16 @@ bool ArchiveCouldBeWritten(const std::string& directory, const std::string& key)
   return true;
 }
 
-// A start without an archive records the classes it loads: the JVM lists
-// those of its own loaders, the application's loader the ones it defines.
-// Only where an archive could be written later.
-SharingPlan RecordingPlan(const std::string& directory, const std::string& key) {
-  SharingPlan plan;
-  if (!ArchiveCouldBeWritten(directory, key)) return plan;
+// A start without an archive (or with the base archive alone) records the
+// classes it loads: the JVM lists those of its own loaders, the
+// application's loader the ones it defines. Only where an archive could be
+// written later.
+void AddRecording(SharingPlan& plan, const std::string& directory, const std::string& key) {
+  if (!ArchiveCouldBeWritten(directory, key)) return;
   plan.recorded_lists = OwnFilesBase(directory, key);
   NXO_TRAIL("cds", "no archive yet; recording the loaded classes in %s.*", plan.recorded_lists.c_str());
-  plan.options = {"-XX:DumpLoadedClassList=" + plan.recorded_lists + std::string(kJvmListSuffix),
-                  "-Dnxo.cds.classlist=" + plan.recorded_lists + std::string(kLoaderListSuffix)};
-  return plan;
+  plan.options.push_back("-XX:DumpLoadedClassList=" + plan.recorded_lists + std::string(kJvmListSuffix));
+  plan.options.push_back("-Dnxo.cds.classlist=" + plan.recorded_lists + std::string(kLoaderListSuffix));
 }
 
 // Renames the lists "<from>.*" to "<to>.*"; true when the JVM's list moved.
@@ -262,20 +263,25 @@ void RemoveLists(const std::string& lists) {
   platform::RemoveFile(lists + std::string(kLoaderListSuffix));
 }
 
-// Publishes the archive the JVM wrote at exit, once the JVM is done with it
-// (it wrote it on the way out): renamed to "<key>-<size>.jsa", or removed
-// when empty or missing. Whether the JVM wrote one.
-bool PublishPendingArchive(const SharingPlan& plan) {
-  const std::optional<platform::FileStamp> stamp = platform::StampOfFile(plan.pending_archive);
-  if (!stamp || stamp->size == 0) {
-    platform::RemoveFile(plan.pending_archive);
+// Publishes the archive a JVM wrote into |pending|, once that JVM is done
+// with it: renamed to "<prefix><size>.jsa" beside it, or removed when empty,
+// missing or, unless |wrote| says the JVM ended well, whatever it holds.
+// Whether there was one to publish.
+bool PublishArchive(const std::string& pending, const std::string& prefix, bool wrote = true) {
+  const std::optional<platform::FileStamp> stamp = platform::StampOfFile(pending);
+  if (!wrote || !stamp || stamp->size == 0) {
+    platform::RemoveFile(pending);
     return false;
   }
-  const std::string published =
-      DirectoryPart(plan.pending_archive) + plan.pending_key + "-" + std::to_string(stamp->size) +
-      std::string(kArchiveSuffix);
-  if (!platform::RenameFile(plan.pending_archive, published)) platform::RemoveFile(plan.pending_archive);
+  const std::string published = DirectoryPart(pending) + prefix + Decimal(stamp->size) + std::string(kArchiveSuffix);
+  if (!platform::RenameFile(pending, published)) platform::RemoveFile(pending);
   return true;
+}
+
+// Publishes the archive the JVM wrote at exit (on its way out) as
+// "<key>-<size>.jsa". Whether the JVM wrote one.
+bool PublishPendingArchive(const SharingPlan& plan) {
+  return PublishArchive(plan.pending_archive, plan.pending_key + "-");
 }
 
 void AddTrainingProperty(SharingPlan& plan, const std::string& lists) {
@@ -426,7 +432,10 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
       RemoveLists(lists);
       return plan;
     }
-    if (!present && !training) return leave_to_others(found) ? plan : RecordingPlan(directory, key);
+    if (!present && !training) {
+      if (!leave_to_others(found)) AddRecording(plan, directory, key);
+      return plan;
+    }
     if (!ArchiveCouldBeWritten(directory, key)) {
       if (training) RemoveLists(lists);
       return plan;
@@ -457,13 +466,14 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
     return plan;
   }
   if (!training) {
-    if (base.empty()) return leave_to_others(found) ? plan : RecordingPlan(directory, key);
     // The base archive alone while the training start writes the rest; a
     // start that finds nobody at it records for another.
-    NXO_TRAIL("cds", "base archive %s", base.c_str());
-    if (!leave_to_others(found)) plan = RecordingPlan(directory, key);
-    plan.archive = base;
-    HandOver(plan, base);
+    if (!base.empty()) {
+      NXO_TRAIL("cds", "base archive %s", base.c_str());
+      plan.archive = base;
+      HandOver(plan, base);
+    }
+    if (!leave_to_others(found)) AddRecording(plan, directory, key);
     return plan;
   }
   plan.pending_archive = ClaimPendingName(directory, key);
@@ -486,9 +496,9 @@ SharingPlan PlanClassDataSharing(SharingMechanism mechanism, const std::string& 
     // before it ends.
     plan.options = {"-XX:AOTCacheOutput=" + plan.pending_archive, kQuietCacheOption};
   } else {
-    plan.options = {"-XX:ArchiveClassesAtExit=" + plan.pending_archive};
+    if (!base.empty()) plan.options.push_back("-XX:SharedArchiveFile=" + base);
+    plan.options.push_back("-XX:ArchiveClassesAtExit=" + plan.pending_archive);
     AddQuietOptions(plan);
-    if (!base.empty()) plan.options.insert(plan.options.begin(), "-XX:SharedArchiveFile=" + base);
   }
   AddTrainingProperty(plan, lists);
   return plan;
@@ -500,15 +510,9 @@ void DumpBaseArchive(SharingPlan& plan, const std::string& executable, const std
   plan.base_to_dump.clear();
   const std::optional<int> code =
       platform::RunCopyToEnd(executable, std::string(kBaseDumpVariable) + "=" + plan.training_lists, directory);
-  const std::optional<platform::FileStamp> stamp = platform::StampOfFile(pending);
-  if (!code || *code != 0 || !stamp || stamp->size == 0 || !StartsLikeAnArchive(pending)) {
+  const bool ended_well = code && *code == 0 && StartsLikeAnArchive(pending);
+  if (!PublishArchive(pending, plan.pending_key + std::string(kBaseInfix), ended_well))
     NXO_TRAIL("cds", "the copy dumped no base archive (exit code %d)", code ? *code : -1);
-    platform::RemoveFile(pending);
-    return;
-  }
-  const std::string published = DirectoryPart(pending) + plan.pending_key + std::string(kBaseInfix) +
-                                std::to_string(stamp->size) + std::string(kArchiveSuffix);
-  if (!platform::RenameFile(pending, published)) platform::RemoveFile(pending);
 }
 
 void FinishSharingPlan(SharingPlan& plan, const std::string& executable, const std::string& directory) {
@@ -540,7 +544,7 @@ void FinishSharingPlan(SharingPlan& plan, const std::string& executable, const s
   }
   // Handed over while this process still runs: the lists never belong to
   // a process that has ended, which another start would take for orphans.
-  MoveLists(lists, lists.substr(0, lists.rfind('.') + 1) + std::to_string(*trainer));
+  MoveLists(lists, lists.substr(0, lists.rfind('.') + 1) + Decimal(*trainer));
 }
 
 void CheckArchiveTaken(const SharingPlan& plan, const std::string& vm_info) {
