@@ -201,13 +201,17 @@ def with_cache(cache):
 
 
 def wait_for_archive(cache, limit=60.0):
-    """Seconds until the training start has put an archive (or its failure
-    mark) into |cache|; polled, so a few milliseconds late at most."""
+    """Seconds until the training start has put its archives (or its failure
+    mark) into |cache| and ended: a base archive comes first, and the
+    training start's class lists and pending archive go last. Polled, so a
+    few milliseconds late at most."""
     start = time.perf_counter()
     while time.perf_counter() - start < limit:
-        for _, _, names in os.walk(cache):
-            if any(name.endswith(".jsa") or name.endswith(".failed") for name in names):
-                return time.perf_counter() - start
+        names = [name for _, _, found in os.walk(cache) for name in found]
+        done = any(name.endswith(".jsa") or name.endswith(".failed") for name in names)
+        busy = any(name.endswith(".lst") or name.endswith(".tmp") for name in names)
+        if done and not busy:
+            return time.perf_counter() - start
         time.sleep(0.002)
     raise SystemExit(f"no archive in {cache} after {limit:.0f} s")
 
