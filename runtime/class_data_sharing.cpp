@@ -243,6 +243,14 @@ bool MoveLists(const std::string& from, const std::string& to) {
   return true;
 }
 
+// Whether |lists| is "<directory><key>.<digits>": a name the environment
+// hands over is trusted no further.
+bool NamesListsOf(const std::string& directory, const std::string& key, const std::string& lists) {
+  const std::string prefix = directory + key + ".";
+  if (!StartsWith(lists, prefix) || lists.size() == prefix.size()) return false;
+  return lists.find_first_not_of("0123456789", prefix.size()) == std::string::npos;
+}
+
 // The lists of a training start, under this process's id, so that no other
 // start tidies them away while it runs: the start that recorded them renames
 // them to the training start's id as soon as it has started it, before it
@@ -250,9 +258,7 @@ bool MoveLists(const std::string& from, const std::string& to) {
 // itself. Empty when |given| is not "<directory><key>.<digits>" or neither
 // name holds the JVM's list.
 std::string TakeOverLists(const std::string& directory, const std::string& key, const std::string& given) {
-  const std::string prefix = directory + key + ".";
-  const std::string id = StartsWith(given, prefix) ? given.substr(prefix.size()) : std::string();
-  if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos) return std::string();
+  if (!NamesListsOf(directory, key, given)) return std::string();
   const std::string taken = OwnFilesBase(directory, key);
   if (platform::StampOfFile(taken + std::string(kJvmListSuffix))) return taken;
   return taken != given && MoveLists(given, taken) ? taken : std::string();
@@ -264,12 +270,11 @@ void RemoveLists(const std::string& lists) {
 }
 
 // Publishes the archive a JVM wrote into |pending|, once that JVM is done
-// with it: renamed to "<prefix><size>.jsa" beside it, or removed when empty,
-// missing or, unless |wrote| says the JVM ended well, whatever it holds.
-// Whether there was one to publish.
-bool PublishArchive(const std::string& pending, const std::string& prefix, bool wrote = true) {
+// with it: renamed to "<prefix><size>.jsa" beside it, or removed when empty
+// or missing. Whether there was one to publish.
+bool PublishArchive(const std::string& pending, const std::string& prefix) {
   const std::optional<platform::FileStamp> stamp = platform::StampOfFile(pending);
-  if (!wrote || !stamp || stamp->size == 0) {
+  if (!stamp || stamp->size == 0) {
     platform::RemoveFile(pending);
     return false;
   }
@@ -296,11 +301,8 @@ void AddTrainingProperty(SharingPlan& plan, const std::string& lists) {
 // key, with that name claimed.
 SharingPlan BaseDumpPlan(const std::string& directory, const std::string& key, const std::string& lists) {
   SharingPlan plan;
-  const std::string prefix = directory + key + ".";
-  const std::string id = StartsWith(lists, prefix) ? lists.substr(prefix.size()) : std::string();
   const std::string pending = lists + std::string(kPendingSuffix);
-  if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos ||
-      !platform::StampOfFile(lists + std::string(kJvmListSuffix)) || !platform::StampOfFile(pending)) {
+  if (!NamesListsOf(directory, key, lists) || !platform::StampOfFile(lists + std::string(kJvmListSuffix)) || !platform::StampOfFile(pending)) {
     NXO_TRAIL("cds", "no base archive to dump for %s", lists.c_str());
     return plan;
   }
@@ -510,9 +512,12 @@ void DumpBaseArchive(SharingPlan& plan, const std::string& executable, const std
   plan.base_to_dump.clear();
   const std::optional<int> code =
       platform::RunCopyToEnd(executable, std::string(kBaseDumpVariable) + "=" + plan.training_lists, directory);
-  const bool ended_well = code && *code == 0 && StartsLikeAnArchive(pending);
-  if (!PublishArchive(pending, plan.pending_key + std::string(kBaseInfix), ended_well))
+  if (!code || *code != 0 || !StartsLikeAnArchive(pending)) {
     NXO_TRAIL("cds", "the copy dumped no base archive (exit code %d)", code ? *code : -1);
+    platform::RemoveFile(pending);
+    return;
+  }
+  PublishArchive(pending, plan.pending_key + std::string(kBaseInfix));
 }
 
 void FinishSharingPlan(SharingPlan& plan, const std::string& executable, const std::string& directory) {
