@@ -69,10 +69,14 @@ void LaunchConfig::ReadExternalConfig() {
   std::string stem = (dot != std::string::npos && dot >= name_start) ? path.substr(0, dot) : path;
   const std::string candidates[] = {path + ".cfg", path + ".config", stem + ".cfg",
                                     stem + ".config"};
+  // A name without an extension is its own stem: its two names are looked
+  // for once.
+  const std::size_t candidate_count = stem == path ? 2 : 4;
   // Only a regular file of reasonable size counts: a FIFO would block the
   // start for ever and a device or a huge file would be read without end. A
   // candidate that is anything else is passed over like a missing one.
-  for (const std::string& candidate : candidates) {
+  for (std::size_t i = 0; i < candidate_count; ++i) {
+    const std::string& candidate = candidates[i];
     std::string raw;
     const platform::SmallFileResult read =
         platform::ReadSmallRegularFile(candidate, kMaxExternalConfigSize, raw);
