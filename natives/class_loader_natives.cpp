@@ -97,18 +97,18 @@ jobject PackagesPerModule(JNIEnv* env) {
   const LocalRef<jclass> module_class = nxo::jni::FindClass(env, "java/lang/Module");
   const LocalRef<jclass> set_class = nxo::jni::FindClass(env, "java/util/Set");
   const LocalRef<jclass> object_class = nxo::jni::FindClass(env, "java/lang/Object");
-  if (!module_class || !set_class || !object_class) return static_cast<jobjectArray>(DescribeAndClear(env));
+  if (!module_class || !set_class || !object_class) return DescribeAndClear(env);
   const jmethodID boot = env->GetStaticMethodID(layer_class.get(), "boot", "()Ljava/lang/ModuleLayer;");
   const jmethodID modules = env->GetMethodID(layer_class.get(), "modules", "()Ljava/util/Set;");
   const jmethodID packages = env->GetMethodID(module_class.get(), "getPackages", "()Ljava/util/Set;");
   const jmethodID to_array = env->GetMethodID(set_class.get(), "toArray", "()[Ljava/lang/Object;");
-  if (!boot || !modules || !packages || !to_array) return static_cast<jobjectArray>(DescribeAndClear(env));
+  if (!boot || !modules || !packages || !to_array) return DescribeAndClear(env);
 
   const LocalRef<> layer(env, env->CallStaticObjectMethod(layer_class.get(), boot));
   const LocalRef<> module_set(env, layer ? env->CallObjectMethod(layer.get(), modules) : nullptr);
   const LocalRef<jobjectArray> module_array(
       env, module_set ? static_cast<jobjectArray>(env->CallObjectMethod(module_set.get(), to_array)) : nullptr);
-  if (!module_array) return static_cast<jobjectArray>(DescribeAndClear(env));
+  if (!module_array) return DescribeAndClear(env);
   const jsize count = env->GetArrayLength(module_array.get());
   jobjectArray per_module = env->NewObjectArray(count, object_class.get(), nullptr);
   for (jsize i = 0; per_module != nullptr && i < count; ++i) {
@@ -117,7 +117,7 @@ jobject PackagesPerModule(JNIEnv* env) {
     const LocalRef<> names(env, package_set ? env->CallObjectMethod(package_set.get(), to_array) : nullptr);
     if (!names) {
       env->DeleteLocalRef(per_module);
-      return static_cast<jobjectArray>(DescribeAndClear(env));
+      return DescribeAndClear(env);
     }
     env->SetObjectArrayElement(per_module, i, names.get());
   }

@@ -302,7 +302,8 @@ void AddTrainingProperty(SharingPlan& plan, const std::string& lists) {
 SharingPlan BaseDumpPlan(const std::string& directory, const std::string& key, const std::string& lists) {
   SharingPlan plan;
   const std::string pending = lists + std::string(kPendingSuffix);
-  if (!NamesListsOf(directory, key, lists) || !platform::StampOfFile(lists + std::string(kJvmListSuffix)) || !platform::StampOfFile(pending)) {
+  if (!NamesListsOf(directory, key, lists) || !platform::StampOfFile(lists + std::string(kJvmListSuffix)) ||
+      !platform::StampOfFile(pending)) {
     NXO_TRAIL("cds", "no base archive to dump for %s", lists.c_str());
     return plan;
   }
